@@ -1,0 +1,32 @@
+#include "console/program_entry.h"
+
+#include <cstdio>
+
+#include "console/command_loop.h"
+#include "console/listing.h"
+#include "core/debug_core.h"
+#include "core/debug_loop.h"
+
+int dbg32_main(int argc, char **argv) {
+    if (argc != 2)
+        return 3;
+    target_command_line = argv[1];
+
+    void *library = plat_load_library("disasm.dll");
+    if (library == nullptr)
+        return 2;
+    disasm_fn = reinterpret_cast<disasm_routine>(plat_find_export(library, "Disasm"));
+    if (disasm_fn == nullptr)
+        return 3;
+
+    if (debug_core_init() != 0) {
+        printf("...Error inializing of debug core...\n");
+        return 1;
+    }
+    debug_thread = plat_create_thread(debug_thread_proc, &debug_thread_id);
+    if (debug_thread == nullptr)
+        return 2;
+
+    command_loop();
+    return 0;
+}

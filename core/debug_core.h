@@ -1,0 +1,45 @@
+// The debug core's shared variables, its state and its one-time start-up.
+// Shared by the console thread and the debug thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "platform/platform.h"
+
+enum debug_state_value : uint8_t {
+    STATE_UNINIT = 0,
+    STATE_IDLE = 1,
+    STATE_RUNNING = 2,
+    STATE_EXCEPTION = 3,
+    STATE_SUSPENDED = 4,
+};
+
+extern std::atomic<uint8_t> debug_state;
+extern STARTUPINFOA startup_info;
+extern PROCESS_INFORMATION process_info;
+extern std::atomic<uint32_t> pass_exception;
+extern HANDLE exception_event;
+extern HANDLE exit_event;
+extern HANDLE continue_event;
+extern DEBUG_EVENT last_debug_event;
+extern plat_process_routine nt_suspend_process;
+extern plat_process_routine nt_resume_process;
+extern const char *target_command_line;
+extern HANDLE debug_thread;
+extern DWORD debug_thread_id;
+
+// 0 ready; 1 system older than version 5.1 (or no version to be had);
+// 2 already initialised; 3 the hand-off events could not be created.
+uint8_t debug_core_init();
+
+inline uint8_t load_debug_state() { return debug_state.load(std::memory_order_acquire); }
+inline void store_debug_state(uint8_t state) {
+    debug_state.store(state, std::memory_order_release);
+}
+
+// A short spin lock that makes a notification (its record copy and its signal) one step
+// against the console's poll, and lets the console end a debug thread only while that
+// thread holds nothing of ours. Held for a few instructions and one event call at most.
+void core_lock_acquire();
+void core_lock_release();

@@ -1,0 +1,186 @@
+#include "core/debug_loop.h"
+
+#include <cstring>
+
+#include "core/debug_core.h"
+
+std::atomic<bool> debug_thread_retired{false};
+std::atomic<bool> launch_in_progress{false};
+std::atomic<bool> debuggee_suspended{false};
+
+// The records of the events that raised the pending notifications, kept when they were
+// raised: the console reports these, whatever the debug thread has received since.
+static DEBUG_EVENT notified_exception;
+static DEBUG_EVENT notified_exit;
+
+static bool retired() { return debug_thread_retired.load(std::memory_order_acquire); }
+
+static uint32_t flag_status() {
+    return pass_exception.load(std::memory_order_acquire) != 0 ? CONTINUE_NOT_HANDLED
+                                                                : CONTINUE_HANDLED;
+}
+
+// Stores a state of the debug thread's, unless the console has retired it.
+static void publish_state(uint8_t state) {
+    core_lock_acquire();
+    if (!retired())
+        store_debug_state(state);
+    core_lock_release();
+}
+
+// The state goes in before the signal, and the record with it, in one step against a poll.
+static void notify(uint8_t state, DEBUG_EVENT *kept, HANDLE event) {
+    core_lock_acquire();
+    if (!retired()) {
+        store_debug_state(state);
+        *kept = last_debug_event;
+        plat_set_event(event);
+    }
+    core_lock_release();
+}
+
+// Holds the debuggee at an exception until the console says "cont".
+static void exception_handoff() {
+    notify(STATE_EXCEPTION, &notified_exception, exception_event);
+    plat_wait(continue_event, PLAT_INFINITE);
+    // Reset and the state store are one step against debug_continue, so that a second
+    // "cont" can neither slip in between them nor leave the event set for the next stop.
+    core_lock_acquire();
+    plat_reset_event(continue_event);
+    if (!retired()) {
+        // An exception that reached us while "stop" held the debuggee suspended hands it
+        // back suspended, so that "resume" is accepted again.
+        bool suspended = debuggee_suspended.load(std::memory_order_acquire);
+        store_debug_state(suspended ? STATE_SUSPENDED : STATE_RUNNING);
+    }
+    core_lock_release();
+}
+
+// The file handles the events hand over are ours to close.
+static void close_event_file(HANDLE file) {
+    if (file != nullptr)
+        plat_close_handle(file);
+}
+
+// Acts on one event; returns the status to continue it with. Sets `ended` on the
+// exit of the launched process, which is not continued.
+static uint32_t handle_event(const DEBUG_EVENT &event, bool *ended) {
+    switch (event.dwDebugEventCode) {
+    case EVENT_EXCEPTION:
+        if (event.u.Exception.ExceptionRecord.ExceptionCode == EXCEPTION_PASSED_THROUGH)
+            return CONTINUE_NOT_HANDLED;
+        if (retired()) // nobody will say "cont" to a retired thread
+            return flag_status();
+        exception_handoff();
+        return flag_status();
+    case EVENT_CREATE_THREAD:
+    case EVENT_EXIT_THREAD:
+        return CONTINUE_HANDLED;
+    case EVENT_CREATE_PROCESS:
+        close_event_file(event.u.CreateProcessInfo.hFile);
+        return flag_status();
+    case EVENT_EXIT_PROCESS:
+        if (event.dwProcessId == process_info.dwProcessId) {
+            *ended = true;
+            return CONTINUE_HANDLED;
+        }
+        return flag_status();
+    case EVENT_LOAD_DLL:
+        close_event_file(event.u.LoadDll.hFile);
+        return flag_status();
+    default:
+        return flag_status();
+    }
+}
+
+// The launch holds system locks: the console must not end this thread inside it, and a
+// retired thread must not start one.
+static bool launch(char *launch_buffer) {
+    core_lock_acquire();
+    bool allowed = !retired();
+    if (allowed)
+        launch_in_progress.store(true, std::memory_order_release);
+    core_lock_release();
+    if (!allowed)
+        return false;
+    bool launched = plat_launch_debuggee(launch_buffer, &startup_info, &process_info);
+    launch_in_progress.store(false, std::memory_order_release);
+    return launched;
+}
+
+// A wait or a continuation that fails would fail again at once: rather than spin, end
+// the debuggee, which can no longer be served, and give the run up.
+static uint8_t give_up_run() {
+    plat_terminate_process(process_info.hProcess, 0);
+    publish_state(STATE_IDLE);
+    return LOOP_INTERFACE_FAILED;
+}
+
+uint8_t debug_loop(const char *command_line) {
+    if (load_debug_state() != STATE_IDLE)
+        return 1;
+    memset(&startup_info, 0, sizeof startup_info);
+    startup_info.cb = sizeof startup_info;
+    process_info.hProcess = nullptr;
+    process_info.hThread = nullptr;
+    process_info.dwProcessId = 0;
+    process_info.dwThreadId = 0;
+
+    char launch_buffer[LAUNCH_BUFFER_SIZE];
+    size_t length = strnlen(command_line, LAUNCH_BUFFER_SIZE - 1);
+    memcpy(launch_buffer, command_line, length);
+    launch_buffer[length] = '\0';
+
+    if (!launch(launch_buffer))
+        return 2;
+    debuggee_suspended.store(false, std::memory_order_release);
+    publish_state(STATE_RUNNING);
+
+    for (;;) {
+        if (!plat_wait_debug_event(&last_debug_event))
+            return give_up_run();
+        bool ended = false;
+        uint32_t status = handle_event(last_debug_event, &ended);
+        if (ended) {
+            notify(STATE_IDLE, &notified_exit, exit_event);
+            return 0;
+        }
+        if (!plat_continue_debug_event(last_debug_event.dwProcessId,
+                                       last_debug_event.dwThreadId, status))
+            return give_up_run();
+        if (!retired())
+            pass_exception.store(1, std::memory_order_release);
+    }
+}
+
+DWORD PLAT_STDCALL debug_thread_proc(void *) {
+    return debug_loop(target_command_line) == 0 ? 0 : 1;
+}
+
+uint8_t debug_poll_event(DEBUG_EVENT *copy) {
+    uint8_t result = POLL_NOTHING;
+    core_lock_acquire();
+    if (plat_wait(exit_event, 0)) {
+        *copy = notified_exit;
+        plat_reset_event(exit_event);
+        result = POLL_EXITED;
+    } else if (plat_wait(exception_event, 0)) {
+        *copy = notified_exception;
+        plat_reset_event(exception_event);
+        result = POLL_EXCEPTION;
+    }
+    core_lock_release();
+    return result;
+}
+
+uint8_t debug_continue(uint32_t pass) {
+    uint8_t result = 1;
+    core_lock_acquire();
+    if (load_debug_state() == STATE_EXCEPTION) {
+        pass_exception.store(pass, std::memory_order_release);
+        plat_set_event(continue_event);
+        result = 0;
+    }
+    core_lock_release();
+    return result;
+}

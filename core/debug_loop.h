@@ -1,0 +1,39 @@
+// The debug thread's event loop and the console's side of the exception hand-off.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "platform/platform.h"
+
+enum poll_result : uint8_t {
+    POLL_NOTHING = 0,
+    POLL_EXCEPTION = 1,
+    POLL_EXITED = 0xFF,
+};
+
+const uint32_t EXCEPTION_PASSED_THROUGH = 0x6BA;
+const uint32_t LAUNCH_BUFFER_SIZE = 256;
+
+// debug_loop results beyond 0 (ended), 1 (not idle) and 2 (launch failed): the debugging
+// interface failed mid-run, so the debuggee was ended and the run given up.
+const uint8_t LOOP_INTERFACE_FAILED = 3;
+
+DWORD PLAT_STDCALL debug_thread_proc(void *parameter);
+uint8_t debug_loop(const char *command_line);
+
+// Console side: take one pending notification (the end first), copying the record of the
+// event that raised it. POLL_NOTHING leaves `copy` untouched.
+uint8_t debug_poll_event(DEBUG_EVENT *copy);
+
+// Releases the exception the debug thread holds: 0 accepted, 1 no exception held.
+uint8_t debug_continue(uint32_t pass);
+
+// Set by the console when it retires the current debug thread: from then on that thread
+// stores no state, raises no notification and launches nothing; it only lets its own
+// debuggee finish.
+extern std::atomic<bool> debug_thread_retired;
+// True while the debug thread is inside the launch (which holds system locks).
+extern std::atomic<bool> launch_in_progress;
+// True while "stop" holds the debuggee's threads suspended.
+extern std::atomic<bool> debuggee_suspended;

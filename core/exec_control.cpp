@@ -1,0 +1,103 @@
+#include "core/exec_control.h"
+
+#include "breakpoints/bp_table.h"
+#include "core/debug_core.h"
+#include "core/debug_loop.h"
+
+// A test of the state and the store after it, as one step against the debug thread.
+static bool move_state(uint8_t from, uint8_t to) {
+    uint8_t expected = from;
+    return debug_state.compare_exchange_strong(expected, to, std::memory_order_acq_rel,
+                                               std::memory_order_acquire);
+}
+
+uint8_t debug_stop() {
+    if (nt_suspend_process == nullptr)
+        return 1;
+    if (!move_state(STATE_RUNNING, STATE_SUSPENDED))
+        return 1;
+    debuggee_suspended.store(true, std::memory_order_release);
+    nt_suspend_process(process_info.hProcess);
+    return 0;
+}
+
+uint8_t debug_resume() {
+    if (nt_resume_process == nullptr)
+        return 1;
+    if (!move_state(STATE_SUSPENDED, STATE_RUNNING))
+        return 1;
+    debuggee_suspended.store(false, std::memory_order_release);
+    nt_resume_process(process_info.hProcess);
+    return 0;
+}
+
+void debug_reset() {
+    if (process_info.hProcess != nullptr)
+        plat_terminate_process(process_info.hProcess, 0);
+    bp_clear();
+    debuggee_suspended.store(false, std::memory_order_release);
+    store_debug_state(STATE_IDLE);
+}
+
+// From here on the current debug thread touches no shared variable and starts no launch;
+// a launch already under way is let finish (bounded), since ending a thread inside it
+// could leave system locks held.
+static void quiesce_debug_thread() {
+    core_lock_acquire();
+    debug_thread_retired.store(true, std::memory_order_release);
+    core_lock_release();
+    for (uint32_t waited = 0;
+         launch_in_progress.load(std::memory_order_acquire) && waited < LAUNCH_WAIT_MS;
+         waited += 10)
+        plat_sleep(10);
+}
+
+// Ends the thread at once, wherever it waits; never while it holds our lock.
+static void terminate_debug_thread() {
+    core_lock_acquire();
+    plat_terminate_thread(debug_thread, 0);
+    core_lock_release();
+    plat_wait(debug_thread, RETIRE_WAIT_MS);
+}
+
+static void forget_debug_thread() {
+    plat_close_handle(debug_thread);
+    debug_thread = nullptr;
+}
+
+// The handles of an ended run's launch are closed before the next launch replaces them.
+static void close_run_handles() {
+    if (process_info.hThread != nullptr)
+        plat_close_handle(process_info.hThread);
+    if (process_info.hProcess != nullptr)
+        plat_close_handle(process_info.hProcess);
+    process_info.hThread = nullptr;
+    process_info.hProcess = nullptr;
+}
+
+void cmd_rest() {
+    bool had_thread = debug_thread != nullptr;
+    if (had_thread)
+        quiesce_debug_thread();
+    debug_reset();
+    if (had_thread) {
+        // The retired thread lets its terminated debuggee finish: release it from a stop,
+        // then wait for it to see the end; end it ourselves only if it does not.
+        plat_set_event(continue_event);
+        if (!plat_wait(debug_thread, RETIRE_WAIT_MS))
+            terminate_debug_thread();
+        forget_debug_thread();
+        plat_reset_event(continue_event);
+    }
+    close_run_handles();
+    debug_thread_retired.store(false, std::memory_order_release);
+    debug_thread = plat_create_thread(debug_thread_proc, &debug_thread_id);
+}
+
+void debug_end_thread() {
+    if (debug_thread == nullptr)
+        return;
+    quiesce_debug_thread();
+    terminate_debug_thread();
+    forget_debug_thread();
+}

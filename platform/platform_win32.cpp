@@ -1,0 +1,121 @@
+// The Win32 implementation of the platform layer.
+#include "platform/platform.h"
+
+static_assert(sizeof(DEBUG_EVENT) == 96, "the debug event record is 96 bytes");
+static_assert(sizeof(STARTUPINFOA) == 68, "the start-up record is 68 bytes");
+
+bool plat_launch_debuggee(char *command_line, STARTUPINFOA *startup, PROCESS_INFORMATION *info) {
+    return CreateProcessA(nullptr, command_line, nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS,
+                          nullptr, nullptr, startup, info) != 0;
+}
+
+bool plat_wait_debug_event(DEBUG_EVENT *event) { return WaitForDebugEvent(event, INFINITE) != 0; }
+
+bool plat_continue_debug_event(DWORD process_id, DWORD thread_id, uint32_t status) {
+    return ContinueDebugEvent(process_id, thread_id, status) != 0;
+}
+
+bool plat_read_memory(HANDLE process, uint32_t address, void *buffer, uint32_t size,
+                      uint32_t *transferred) {
+    SIZE_T count = 0;
+    BOOL ok = ReadProcessMemory(process, reinterpret_cast<LPCVOID>(static_cast<uintptr_t>(address)),
+                                buffer, size, &count);
+    *transferred = static_cast<uint32_t>(count);
+    return ok != 0;
+}
+
+bool plat_write_memory(HANDLE process, uint32_t address, const void *buffer, uint32_t size,
+                       uint32_t *transferred) {
+    SIZE_T count = 0;
+    BOOL ok = WriteProcessMemory(process, reinterpret_cast<LPVOID>(static_cast<uintptr_t>(address)),
+                                 buffer, size, &count);
+    *transferred = static_cast<uint32_t>(count);
+    return ok != 0;
+}
+
+void plat_terminate_process(HANDLE process, uint32_t exit_code) {
+    TerminateProcess(process, exit_code);
+}
+
+HANDLE plat_create_thread(plat_thread_routine routine, DWORD *thread_id) {
+    return CreateThread(nullptr, PLAT_THREAD_STACK, routine, nullptr, 0, thread_id);
+}
+
+void plat_terminate_thread(HANDLE thread, uint32_t exit_code) {
+    TerminateThread(thread, exit_code);
+}
+
+void plat_close_handle(HANDLE handle) { CloseHandle(handle); }
+
+void plat_sleep(uint32_t milliseconds) { Sleep(milliseconds); }
+
+plat_process_routine plat_find_system_routine(const char *name) {
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    if (ntdll == nullptr)
+        return nullptr;
+    return reinterpret_cast<plat_process_routine>(
+        reinterpret_cast<void *>(GetProcAddress(ntdll, name)));
+}
+
+HANDLE plat_create_event() { return CreateEventA(nullptr, TRUE, FALSE, nullptr); }
+
+void plat_set_event(HANDLE event) { SetEvent(event); }
+
+void plat_reset_event(HANDLE event) { ResetEvent(event); }
+
+bool plat_wait(HANDLE object, uint32_t milliseconds) {
+    return WaitForSingleObject(object, milliseconds) == WAIT_OBJECT_0;
+}
+
+bool plat_get_version(uint32_t *major, uint32_t *minor) {
+    OSVERSIONINFOA info = {};
+    info.dwOSVersionInfoSize = sizeof info;
+    if (!GetVersionExA(&info))
+        return false;
+    *major = info.dwMajorVersion;
+    *minor = info.dwMinorVersion;
+    return true;
+}
+
+void *plat_load_library(const char *name) { return reinterpret_cast<void *>(LoadLibraryA(name)); }
+
+void *plat_find_export(void *module, const char *name) {
+    return reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(module), name));
+}
+
+static bool is_modifier_key(WORD key) {
+    return key == VK_SHIFT || key == VK_CONTROL || key == VK_MENU || key == VK_CAPITAL ||
+           key == VK_NUMLOCK || key == VK_SCROLL || key == VK_LWIN || key == VK_RWIN;
+}
+
+// A key press that yields a character, or a cursor or function key; modifiers alone don't.
+static bool is_key_press(const INPUT_RECORD &record) {
+    if (record.EventType != KEY_EVENT || !record.Event.KeyEvent.bKeyDown)
+        return false;
+    return !is_modifier_key(record.Event.KeyEvent.wVirtualKeyCode);
+}
+
+void plat_wait_key() {
+    // The key comes from the console itself, not from standard input; without a console
+    // there is nothing to wait for.
+    HANDLE console = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                 nullptr);
+    if (console == INVALID_HANDLE_VALUE)
+        return;
+    DWORD old_mode = 0;
+    if (!GetConsoleMode(console, &old_mode)) {
+        CloseHandle(console);
+        return;
+    }
+    SetConsoleMode(console, 0); // no echo, no line editing
+    FlushConsoleInputBuffer(console);
+    INPUT_RECORD record;
+    DWORD count = 0;
+    while (ReadConsoleInputA(console, &record, 1, &count) && count == 1) {
+        if (is_key_press(record))
+            break;
+    }
+    SetConsoleMode(console, old_mode);
+    CloseHandle(console);
+}
