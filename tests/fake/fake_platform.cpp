@@ -1,0 +1,571 @@
+#include "tests/fake/fake_platform.h"
+
+#include <pthread.h>
+#include <sched.h>
+#include <setjmp.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <set>
+
+#include "breakpoints/bp_table.h"
+#include "console/command_loop.h"
+#include "console/listing.h"
+#include "core/debug_core.h"
+#include "core/debug_loop.h"
+
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+
+enum object_kind { KIND_EVENT, KIND_THREAD, KIND_PROCESS, KIND_FILE };
+
+struct object_header {
+    object_kind kind;
+};
+
+struct fake_event {
+    object_header header{KIND_EVENT};
+    bool signalled = false;
+};
+
+struct fake_thread {
+    object_header header{KIND_THREAD};
+    pthread_t id{};
+    plat_thread_routine routine = nullptr;
+    bool ended = false;
+    bool killed = false;
+    jmp_buf start;
+};
+
+struct fake_process {
+    object_header header{KIND_PROCESS};
+};
+
+// One lock and one condition for every fake object: simple, and waits are rare.
+std::mutex lock;
+std::condition_variable changed;
+
+std::map<uint32_t, uint8_t> memory;
+std::set<uint32_t> failing_reads, short_reads, failing_writes;
+std::vector<fake::transfer> read_log, write_log;
+
+bool launch_succeeds = true;
+std::string last_command_line;
+int launches = 0;
+bool process_alive = false;
+fake_process the_process;
+
+std::deque<DEBUG_EVENT> queued_events;
+bool next_wait_fails = false;
+bool continuations_fail = false;
+bool loop_waiting = false;
+std::vector<fake::continuation> continuation_log;
+
+uint32_t version_major = 6, version_minor = 1;
+bool routines_present = true;
+int suspends = 0, resumes = 0;
+bool library_present = true, export_present = true, threads_succeed = true;
+int process_terminations = 0, thread_terminations = 0, handles_closed = 0, keys = 0;
+
+std::vector<fake_thread *> threads;
+thread_local fake_thread *current_thread = nullptr;
+std::deque<fake_event> events; // stable addresses
+
+// A thread that the test ended dies at its next call into the platform.
+void die_if_killed(std::unique_lock<std::mutex> &held) {
+    if (current_thread == nullptr || !current_thread->killed)
+        return;
+    held.unlock();
+    longjmp(current_thread->start, 1);
+}
+
+void die_if_killed() {
+    std::unique_lock<std::mutex> held(lock);
+    die_if_killed(held);
+}
+
+void *thread_start(void *parameter) {
+    fake_thread *self = static_cast<fake_thread *>(parameter);
+    current_thread = self;
+    if (setjmp(self->start) == 0)
+        self->routine(nullptr);
+    std::lock_guard<std::mutex> held(lock);
+    self->ended = true;
+    changed.notify_all();
+    return nullptr;
+}
+
+bool range_has(const std::set<uint32_t> &marks, uint32_t address, uint32_t size) {
+    auto it = marks.lower_bound(address);
+    return it != marks.end() && *it - address < size;
+}
+
+int32_t PLAT_STDCALL fake_suspend(HANDLE) {
+    std::lock_guard<std::mutex> held(lock);
+    suspends++;
+    return 0;
+}
+
+int32_t PLAT_STDCALL fake_resume(HANDLE) {
+    std::lock_guard<std::mutex> held(lock);
+    resumes++;
+    return 0;
+}
+
+uint32_t PLAT_CDECL fake_disasm(const uint8_t *, uint32_t, uint32_t, uint8_t *result, uint32_t) {
+    strcpy(reinterpret_cast<char *>(result) + DISASM_TEXT_OFFSET, "nop");
+    return 1;
+}
+
+int fake_library;
+
+template <typename Predicate>
+bool wait_for(std::unique_lock<std::mutex> &held, uint32_t ms, Predicate done) {
+    return changed.wait_until(held, clock_type::now() + std::chrono::milliseconds(ms), done);
+}
+
+} // namespace
+
+// ---- the platform layer ----
+
+bool plat_launch_debuggee(char *command_line, STARTUPINFOA *startup, PROCESS_INFORMATION *info) {
+    std::unique_lock<std::mutex> held(lock);
+    die_if_killed(held);
+    launches++;
+    last_command_line = command_line;
+    if (!launch_succeeds || startup->cb != sizeof(STARTUPINFOA))
+        return false;
+    info->hProcess = &the_process;
+    info->hThread = &the_process;
+    info->dwProcessId = fake::PROCESS_ID;
+    info->dwThreadId = fake::THREAD_ID;
+    process_alive = true;
+    return true;
+}
+
+bool plat_wait_debug_event(DEBUG_EVENT *event) {
+    std::unique_lock<std::mutex> held(lock);
+    loop_waiting = true;
+    changed.notify_all();
+    changed.wait(held, [] {
+        return !queued_events.empty() || next_wait_fails ||
+               (current_thread != nullptr && current_thread->killed);
+    });
+    loop_waiting = false;
+    die_if_killed(held);
+    if (next_wait_fails) {
+        next_wait_fails = false;
+        return false;
+    }
+    *event = queued_events.front();
+    queued_events.pop_front();
+    if (event->dwDebugEventCode == EVENT_EXIT_PROCESS && event->dwProcessId == fake::PROCESS_ID)
+        process_alive = false;
+    return true;
+}
+
+bool plat_continue_debug_event(DWORD process_id, DWORD thread_id, uint32_t status) {
+    std::unique_lock<std::mutex> held(lock);
+    die_if_killed(held);
+    continuation_log.push_back({process_id, thread_id, status});
+    changed.notify_all();
+    return !continuations_fail;
+}
+
+bool plat_read_memory(HANDLE process, uint32_t address, void *buffer, uint32_t size,
+                      uint32_t *transferred) {
+    std::unique_lock<std::mutex> held(lock);
+    die_if_killed(held);
+    read_log.push_back({address, size});
+    *transferred = 0;
+    if (process != &the_process || range_has(failing_reads, address, size))
+        return false;
+    uint32_t count = range_has(short_reads, address, size) ? size - 1 : size;
+    for (uint32_t i = 0; i < count; i++) {
+        auto it = memory.find(address + i);
+        if (it == memory.end())
+            return false;
+        static_cast<uint8_t *>(buffer)[i] = it->second;
+    }
+    *transferred = count;
+    return true;
+}
+
+bool plat_write_memory(HANDLE process, uint32_t address, const void *buffer, uint32_t size,
+                       uint32_t *transferred) {
+    std::unique_lock<std::mutex> held(lock);
+    die_if_killed(held);
+    write_log.push_back({address, size});
+    *transferred = 0;
+    if (process != &the_process || range_has(failing_writes, address, size))
+        return false;
+    for (uint32_t i = 0; i < size; i++)
+        if (memory.find(address + i) == memory.end())
+            return false;
+    for (uint32_t i = 0; i < size; i++)
+        memory[address + i] = static_cast<const uint8_t *>(buffer)[i];
+    *transferred = size;
+    return true;
+}
+
+void plat_terminate_process(HANDLE process, uint32_t exit_code) {
+    std::unique_lock<std::mutex> held(lock);
+    die_if_killed(held);
+    process_terminations++;
+    // Like the system, the end of a live debuggee reaches its debugger as an event.
+    if (process == &the_process && process_alive) {
+        queued_events.push_back(fake::exit_process_record(fake::PROCESS_ID, exit_code));
+        changed.notify_all();
+    }
+}
+
+HANDLE plat_create_thread(plat_thread_routine routine, DWORD *thread_id) {
+    std::unique_lock<std::mutex> held(lock);
+    die_if_killed(held);
+    if (!threads_succeed)
+        return nullptr;
+    fake_thread *thread = new fake_thread;
+    thread->routine = routine;
+    threads.push_back(thread);
+    *thread_id = static_cast<DWORD>(threads.size());
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setstacksize(&attributes, PLAT_THREAD_STACK * 4);
+    pthread_create(&thread->id, &attributes, thread_start, thread);
+    pthread_attr_destroy(&attributes);
+    return thread;
+}
+
+// Ends the thread at its next call into the platform, and returns once it has died.
+void plat_terminate_thread(HANDLE handle, uint32_t) {
+    std::unique_lock<std::mutex> held(lock);
+    die_if_killed(held);
+    thread_terminations++;
+    fake_thread *thread = static_cast<fake_thread *>(handle);
+    if (thread == nullptr || thread->header.kind != KIND_THREAD)
+        return;
+    thread->killed = true;
+    changed.notify_all();
+    if (!wait_for(held, 10000, [thread] { return thread->ended; })) {
+        fprintf(stderr, "fake: a terminated thread did not die\n");
+        abort();
+    }
+}
+
+void plat_close_handle(HANDLE) {
+    std::unique_lock<std::mutex> held(lock);
+    die_if_killed(held);
+    handles_closed++;
+}
+
+void plat_sleep(uint32_t milliseconds) {
+    die_if_killed();
+    if (milliseconds == 0)
+        sched_yield();
+    else
+        usleep(milliseconds * 1000);
+}
+
+plat_process_routine plat_find_system_routine(const char *name) {
+    std::lock_guard<std::mutex> held(lock);
+    if (!routines_present)
+        return nullptr;
+    if (strcmp(name, "NtSuspendProcess") == 0)
+        return fake_suspend;
+    if (strcmp(name, "NtResumeProcess") == 0)
+        return fake_resume;
+    return nullptr;
+}
+
+HANDLE plat_create_event() {
+    std::lock_guard<std::mutex> held(lock);
+    events.emplace_back();
+    return &events.back();
+}
+
+void plat_set_event(HANDLE event) {
+    std::unique_lock<std::mutex> held(lock);
+    die_if_killed(held);
+    static_cast<fake_event *>(event)->signalled = true;
+    changed.notify_all();
+}
+
+void plat_reset_event(HANDLE event) {
+    std::unique_lock<std::mutex> held(lock);
+    die_if_killed(held);
+    static_cast<fake_event *>(event)->signalled = false;
+}
+
+bool plat_wait(HANDLE object, uint32_t milliseconds) {
+    std::unique_lock<std::mutex> held(lock);
+    die_if_killed(held);
+    object_header *header = static_cast<object_header *>(object);
+    auto done = [header] {
+        if (current_thread != nullptr && current_thread->killed)
+            return true;
+        if (header->kind == KIND_THREAD)
+            return reinterpret_cast<fake_thread *>(header)->ended;
+        return reinterpret_cast<fake_event *>(header)->signalled;
+    };
+    bool signalled = milliseconds == PLAT_INFINITE
+                         ? (changed.wait(held, done), true)
+                         : wait_for(held, milliseconds, done);
+    die_if_killed(held);
+    return signalled;
+}
+
+bool plat_get_version(uint32_t *major, uint32_t *minor) {
+    std::lock_guard<std::mutex> held(lock);
+    *major = version_major;
+    *minor = version_minor;
+    return true;
+}
+
+void *plat_load_library(const char *) { return library_present ? &fake_library : nullptr; }
+
+void *plat_find_export(void *, const char *name) {
+    if (!export_present || strcmp(name, "Disasm") != 0)
+        return nullptr;
+    return reinterpret_cast<void *>(fake_disasm);
+}
+
+void plat_wait_key() {
+    std::lock_guard<std::mutex> held(lock);
+    keys++;
+}
+
+// ---- the test's side ----
+
+namespace fake {
+
+bool wait_for_threads(uint32_t ms) {
+    std::unique_lock<std::mutex> held(lock);
+    return wait_for(held, ms, [] {
+        for (fake_thread *thread : threads)
+            if (!thread->ended)
+                return false;
+        return true;
+    });
+}
+
+void reset() {
+    {
+        // End whatever a test left running, so that the next one starts clean.
+        std::unique_lock<std::mutex> held(lock);
+        for (fake_thread *thread : threads)
+            thread->killed = true;
+        changed.notify_all();
+    }
+    if (!wait_for_threads(10000)) {
+        fprintf(stderr, "fake: threads of an earlier test did not end\n");
+        abort();
+    }
+    std::lock_guard<std::mutex> held(lock);
+    for (fake_thread *thread : threads) {
+        pthread_join(thread->id, nullptr);
+        delete thread;
+    }
+    threads.clear();
+    memory.clear();
+    failing_reads.clear();
+    short_reads.clear();
+    failing_writes.clear();
+    read_log.clear();
+    write_log.clear();
+    launch_succeeds = true;
+    last_command_line.clear();
+    launches = 0;
+    process_alive = false;
+    queued_events.clear();
+    next_wait_fails = false;
+    continuations_fail = false;
+    loop_waiting = false;
+    continuation_log.clear();
+    version_major = 6;
+    version_minor = 1;
+    routines_present = true;
+    suspends = resumes = 0;
+    library_present = export_present = threads_succeed = true;
+    process_terminations = thread_terminations = handles_closed = keys = 0;
+    events.clear();
+
+    debug_state.store(STATE_UNINIT);
+    memset(&startup_info, 0, sizeof startup_info);
+    memset(&process_info, 0, sizeof process_info);
+    pass_exception.store(0);
+    exception_event = exit_event = continue_event = nullptr;
+    memset(&last_debug_event, 0, sizeof last_debug_event);
+    nt_suspend_process = nt_resume_process = nullptr;
+    target_command_line = nullptr;
+    debug_thread = nullptr;
+    debug_thread_id = 0;
+    debug_thread_retired.store(false);
+    launch_in_progress.store(false);
+    debuggee_suspended.store(false);
+    memset(bp_table, 0, sizeof bp_table);
+    bp_count = 0;
+    memset(command_buffer, 0, sizeof command_buffer);
+    disasm_fn = nullptr;
+}
+
+HANDLE process_handle() { return &the_process; }
+
+void map_memory(uint32_t address, const std::vector<uint8_t> &bytes) {
+    std::lock_guard<std::mutex> held(lock);
+    for (size_t i = 0; i < bytes.size(); i++)
+        memory[address + static_cast<uint32_t>(i)] = bytes[i];
+}
+
+uint8_t memory_byte(uint32_t address) {
+    std::lock_guard<std::mutex> held(lock);
+    return memory.at(address);
+}
+
+void fail_reads_at(uint32_t address) {
+    std::lock_guard<std::mutex> held(lock);
+    failing_reads.insert(address);
+}
+
+void short_reads_at(uint32_t address) {
+    std::lock_guard<std::mutex> held(lock);
+    short_reads.insert(address);
+}
+
+void fail_writes_at(uint32_t address) {
+    std::lock_guard<std::mutex> held(lock);
+    failing_writes.insert(address);
+}
+
+const std::vector<transfer> &reads() { return read_log; }
+const std::vector<transfer> &writes() { return write_log; }
+
+void set_launch_result(bool succeeds) {
+    std::lock_guard<std::mutex> held(lock);
+    launch_succeeds = succeeds;
+}
+
+std::string launched_command_line() {
+    std::lock_guard<std::mutex> held(lock);
+    return last_command_line;
+}
+
+int launch_count() {
+    std::lock_guard<std::mutex> held(lock);
+    return launches;
+}
+
+void push_event(const DEBUG_EVENT &event) {
+    std::lock_guard<std::mutex> held(lock);
+    queued_events.push_back(event);
+    changed.notify_all();
+}
+
+void fail_next_wait() {
+    std::lock_guard<std::mutex> held(lock);
+    next_wait_fails = true;
+    changed.notify_all();
+}
+
+void fail_continuations() {
+    std::lock_guard<std::mutex> held(lock);
+    continuations_fail = true;
+}
+
+std::vector<continuation> continuations() {
+    std::lock_guard<std::mutex> held(lock);
+    return continuation_log;
+}
+
+bool wait_for_continuations(size_t count, uint32_t ms) {
+    std::unique_lock<std::mutex> held(lock);
+    return wait_for(held, ms, [count] { return continuation_log.size() >= count; });
+}
+
+bool wait_until_loop_waits(uint32_t ms) {
+    std::unique_lock<std::mutex> held(lock);
+    return wait_for(held, ms, [] { return loop_waiting && queued_events.empty(); });
+}
+
+DEBUG_EVENT exception_event_record(uint32_t code, uint32_t address) {
+    DEBUG_EVENT event = simple_record(EVENT_EXCEPTION);
+    event.u.Exception.ExceptionRecord.ExceptionCode = code;
+    event.u.Exception.ExceptionRecord.ExceptionAddress =
+        reinterpret_cast<void *>(static_cast<uintptr_t>(address));
+    event.u.Exception.dwFirstChance = 1;
+    return event;
+}
+
+DEBUG_EVENT exit_process_record(DWORD process_id, uint32_t exit_code) {
+    DEBUG_EVENT event = simple_record(EVENT_EXIT_PROCESS);
+    event.dwProcessId = process_id;
+    event.u.ExitProcess.dwExitCode = exit_code;
+    return event;
+}
+
+DEBUG_EVENT simple_record(uint32_t event_code) {
+    DEBUG_EVENT event;
+    memset(&event, 0, sizeof event);
+    event.dwDebugEventCode = event_code;
+    event.dwProcessId = PROCESS_ID;
+    event.dwThreadId = THREAD_ID;
+    return event;
+}
+
+void set_version(uint32_t major, uint32_t minor) {
+    std::lock_guard<std::mutex> held(lock);
+    version_major = major;
+    version_minor = minor;
+}
+
+void set_system_routines_present(bool present) {
+    std::lock_guard<std::mutex> held(lock);
+    routines_present = present;
+}
+
+int suspend_calls() {
+    std::lock_guard<std::mutex> held(lock);
+    return suspends;
+}
+
+int resume_calls() {
+    std::lock_guard<std::mutex> held(lock);
+    return resumes;
+}
+
+void set_library_present(bool present) { library_present = present; }
+void set_export_present(bool present) { export_present = present; }
+
+void set_thread_creation(bool succeeds) {
+    std::lock_guard<std::mutex> held(lock);
+    threads_succeed = succeeds;
+}
+
+int terminate_process_calls() {
+    std::lock_guard<std::mutex> held(lock);
+    return process_terminations;
+}
+
+int terminate_thread_calls() {
+    std::lock_guard<std::mutex> held(lock);
+    return thread_terminations;
+}
+
+int closed_handles() {
+    std::lock_guard<std::mutex> held(lock);
+    return handles_closed;
+}
+
+int key_waits() {
+    std::lock_guard<std::mutex> held(lock);
+    return keys;
+}
+
+} // namespace fake

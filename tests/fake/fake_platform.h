@@ -1,0 +1,80 @@
+// A scripted stand-in for the platform layer, for the host unit tests: debug events
+// fed by the test, a fake debuggee memory that counts its transfers, events and
+// threads on standard primitives.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace fake {
+
+struct transfer {
+    uint32_t address;
+    uint32_t size;
+};
+
+struct continuation {
+    DWORD process_id;
+    DWORD thread_id;
+    uint32_t status;
+};
+
+// Puts every fake back to its start: empty memory, no events, version 6.1, routines and
+// library present, launches succeed. Also clears the system's own shared variables.
+void reset();
+
+// The fake debuggee's handle, pid and tid, as a successful launch fills them in.
+HANDLE process_handle();
+const DWORD PROCESS_ID = 0x1F4;
+const DWORD THREAD_ID = 0x200;
+
+// Debuggee memory: readable bytes at given addresses; everything else fails to read.
+void map_memory(uint32_t address, const std::vector<uint8_t> &bytes);
+uint8_t memory_byte(uint32_t address);
+void fail_reads_at(uint32_t address);  // a read covering this address fails
+void short_reads_at(uint32_t address); // a read covering it moves one byte less
+void fail_writes_at(uint32_t address);
+const std::vector<transfer> &reads();
+const std::vector<transfer> &writes();
+
+// Launch.
+void set_launch_result(bool succeeds);
+std::string launched_command_line();
+int launch_count();
+
+// Debug events: queued by the test, received by the loop in order.
+void push_event(const DEBUG_EVENT &event);
+void fail_next_wait();     // the next wait for an event fails
+void fail_continuations(); // every continuation fails from now on
+std::vector<continuation> continuations();
+// Waits (up to `ms`) until `count` continuations have been made; false on timeout.
+bool wait_for_continuations(size_t count, uint32_t ms);
+// Waits (up to `ms`) until the loop blocks for the next event with the queue empty.
+bool wait_until_loop_waits(uint32_t ms);
+
+DEBUG_EVENT exception_event_record(uint32_t code, uint32_t address);
+DEBUG_EVENT exit_process_record(DWORD process_id, uint32_t exit_code);
+DEBUG_EVENT simple_record(uint32_t event_code);
+
+// Version, routines, library.
+void set_version(uint32_t major, uint32_t minor);
+void set_system_routines_present(bool present);
+int suspend_calls();
+int resume_calls();
+void set_library_present(bool present);
+void set_export_present(bool present);
+void set_thread_creation(bool succeeds);
+
+// Process control as the system saw it.
+int terminate_process_calls();
+int terminate_thread_calls();
+int closed_handles();
+int key_waits();
+
+// Waits (up to `ms`) until every thread the fake created has ended.
+bool wait_for_threads(uint32_t ms);
+
+} // namespace fake
