@@ -1,0 +1,35 @@
+# dbg32: the two commands a user needs, and a few more.
+#   make run   set up what is missing, build, start dbg32.exe under Wine on the sample
+#   make test  set up what is missing, build every preset, run every test
+.PHONY: run test setup build build-win32 build-host build-host-tsan bench clean
+
+export WINEPREFIX := $(CURDIR)/build/wineprefix
+export WINEDEBUG := -all
+
+run: build-win32
+	@scripts/show-sample-symbols build/win32/targets/sample.sym
+	cd build/win32 && wine dbg32.exe targets/sample.exe
+
+test: build
+	ctest --preset host
+	ctest --preset host-tsan
+
+setup:
+	@scripts/bootstrap
+
+build: build-win32 build-host build-host-tsan
+
+build-win32: setup
+	cmake --preset win32 >/dev/null
+	cmake --build --preset win32
+
+build-host: setup
+	cmake --preset host >/dev/null
+	cmake --build --preset host
+
+build-host-tsan: setup
+	cmake --preset host-tsan >/dev/null
+	cmake --build --preset host-tsan
+
+clean:
+	rm -rf build/win32 build/host build/host-tsan
