@@ -62,9 +62,18 @@ static void close_event_file(HANDLE file) {
         plat_close_handle(file);
 }
 
+// The process and thread handles of the process-creation event are closed when the run
+// ends: its exit event is never continued, so nothing else would release them.
+static void close_creation_handles(const DEBUG_EVENT &creation) {
+    if (creation.u.CreateProcessInfo.hThread != nullptr)
+        plat_close_handle(creation.u.CreateProcessInfo.hThread);
+    if (creation.u.CreateProcessInfo.hProcess != nullptr)
+        plat_close_handle(creation.u.CreateProcessInfo.hProcess);
+}
+
 // Acts on one event; returns the status to continue it with. Sets `ended` on the
 // exit of the launched process, which is not continued.
-static uint32_t handle_event(const DEBUG_EVENT &event, bool *ended) {
+static uint32_t handle_event(const DEBUG_EVENT &event, DEBUG_EVENT *creation, bool *ended) {
     switch (event.dwDebugEventCode) {
     case EVENT_EXCEPTION:
         if (event.u.Exception.ExceptionRecord.ExceptionCode == EXCEPTION_PASSED_THROUGH)
@@ -78,6 +87,8 @@ static uint32_t handle_event(const DEBUG_EVENT &event, bool *ended) {
         return CONTINUE_HANDLED;
     case EVENT_CREATE_PROCESS:
         close_event_file(event.u.CreateProcessInfo.hFile);
+        if (event.dwProcessId == process_info.dwProcessId)
+            *creation = event;
         return flag_status();
     case EVENT_EXIT_PROCESS:
         if (event.dwProcessId == process_info.dwProcessId) {
@@ -116,6 +127,25 @@ static uint8_t give_up_run() {
     return LOOP_INTERFACE_FAILED;
 }
 
+// Serves the launched debuggee's events until it ends.
+static uint8_t run_events(DEBUG_EVENT *creation) {
+    for (;;) {
+        if (!plat_wait_debug_event(&last_debug_event))
+            return give_up_run();
+        bool ended = false;
+        uint32_t status = handle_event(last_debug_event, creation, &ended);
+        if (ended) {
+            notify(STATE_IDLE, &notified_exit, exit_event);
+            return 0;
+        }
+        if (!plat_continue_debug_event(last_debug_event.dwProcessId,
+                                       last_debug_event.dwThreadId, status))
+            return give_up_run();
+        if (!retired())
+            pass_exception.store(1, std::memory_order_release);
+    }
+}
+
 uint8_t debug_loop(const char *command_line) {
     if (load_debug_state() != STATE_IDLE)
         return 1;
@@ -136,21 +166,11 @@ uint8_t debug_loop(const char *command_line) {
     debuggee_suspended.store(false, std::memory_order_release);
     publish_state(STATE_RUNNING);
 
-    for (;;) {
-        if (!plat_wait_debug_event(&last_debug_event))
-            return give_up_run();
-        bool ended = false;
-        uint32_t status = handle_event(last_debug_event, &ended);
-        if (ended) {
-            notify(STATE_IDLE, &notified_exit, exit_event);
-            return 0;
-        }
-        if (!plat_continue_debug_event(last_debug_event.dwProcessId,
-                                       last_debug_event.dwThreadId, status))
-            return give_up_run();
-        if (!retired())
-            pass_exception.store(1, std::memory_order_release);
-    }
+    DEBUG_EVENT creation;
+    memset(&creation, 0, sizeof creation);
+    uint8_t result = run_events(&creation);
+    close_creation_handles(creation);
+    return result;
 }
 
 DWORD PLAT_STDCALL debug_thread_proc(void *) {
