@@ -1,7 +1,7 @@
 # dbg32: the two commands a user needs, and a few more.
 #   make run   set up what is missing, build, start dbg32.exe under Wine on the sample
 #   make test  set up what is missing, build every preset, run every test
-.PHONY: run test setup build build-win32 build-host build-host-tsan bench clean
+.PHONY: run test soak setup build build-win32 build-host build-host-tsan bench clean
 
 export WINEPREFIX := $(CURDIR)/build/wineprefix
 export WINEDEBUG := -all
@@ -13,6 +13,10 @@ run: build-win32
 test: build
 	ctest --preset host
 	ctest --preset host-tsan
+
+# The long soak: thousands of mixed commands and hundreds of restarts under Wine.
+soak: build-win32 build-host
+	DBG32_SOAK_COMMANDS=20000 DBG32_SOAK_RESTARTS=500 ctest --preset host -R SoakE2e
 
 setup:
 	@scripts/bootstrap

@@ -83,6 +83,9 @@ static uint32_t handle_event(const DEBUG_EVENT &event, DEBUG_EVENT *creation, bo
         exception_handoff();
         return flag_status();
     case EVENT_CREATE_THREAD:
+        if (!plat_system_closes_thread_handles() && event.u.CreateThread.hThread != nullptr)
+            plat_close_handle(event.u.CreateThread.hThread);
+        return CONTINUE_HANDLED;
     case EVENT_EXIT_THREAD:
         return CONTINUE_HANDLED;
     case EVENT_CREATE_PROCESS:

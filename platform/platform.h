@@ -63,6 +63,10 @@ void plat_terminate_process(HANDLE process, uint32_t exit_code);
 HANDLE plat_create_thread(plat_thread_routine routine, DWORD *thread_id);
 void plat_terminate_thread(HANDLE thread, uint32_t exit_code);
 void plat_close_handle(HANDLE handle);
+// Whether the system itself closes the thread handle of a thread-creation debug event
+// (Windows does, when the thread's exit event is continued). Where it doesn't, the
+// debugger closes it, or every thread of the debuggee would cost one handle.
+bool plat_system_closes_thread_handles();
 void plat_sleep(uint32_t milliseconds);
 
 // ntdll routines found at run time; null when the system has none.

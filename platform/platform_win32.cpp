@@ -47,6 +47,13 @@ void plat_terminate_thread(HANDLE thread, uint32_t exit_code) {
 
 void plat_close_handle(HANDLE handle) { CloseHandle(handle); }
 
+bool plat_system_closes_thread_handles() {
+    // Wine's debugging interface leaves these handles to the debugger.
+    static const bool under_wine =
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+    return !under_wine;
+}
+
 void plat_sleep(uint32_t milliseconds) { Sleep(milliseconds); }
 
 plat_process_routine plat_find_system_routine(const char *name) {

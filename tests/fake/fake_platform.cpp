@@ -60,6 +60,11 @@ std::vector<fake::transfer> read_log, write_log;
 bool launch_succeeds = true;
 std::string last_command_line;
 int launches = 0;
+bool launches_held = false;
+bool launch_holding = false;
+int launch_kills = 0;
+bool termination_reported = true;
+bool events_succeed = true;
 bool process_alive = false;
 fake_process the_process;
 
@@ -141,6 +146,17 @@ bool plat_launch_debuggee(char *command_line, STARTUPINFOA *startup, PROCESS_INF
     die_if_killed(held);
     launches++;
     last_command_line = command_line;
+    if (launches_held) {
+        launch_holding = true;
+        changed.notify_all();
+        changed.wait(held, [] {
+            return !launches_held || (current_thread != nullptr && current_thread->killed);
+        });
+        launch_holding = false;
+        if (current_thread != nullptr && current_thread->killed)
+            launch_kills++;
+        die_if_killed(held);
+    }
     if (!launch_succeeds || startup->cb != sizeof(STARTUPINFOA))
         return false;
     info->hProcess = &the_process;
@@ -221,7 +237,7 @@ void plat_terminate_process(HANDLE process, uint32_t exit_code) {
     die_if_killed(held);
     process_terminations++;
     // Like the system, the end of a live debuggee reaches its debugger as an event.
-    if (process == &the_process && process_alive) {
+    if (process == &the_process && process_alive && termination_reported) {
         queued_events.push_back(fake::exit_process_record(fake::PROCESS_ID, exit_code));
         changed.notify_all();
     }
@@ -266,6 +282,8 @@ void plat_close_handle(HANDLE) {
     handles_closed++;
 }
 
+bool plat_system_closes_thread_handles() { return true; }
+
 void plat_sleep(uint32_t milliseconds) {
     die_if_killed();
     if (milliseconds == 0)
@@ -287,6 +305,8 @@ plat_process_routine plat_find_system_routine(const char *name) {
 
 HANDLE plat_create_event() {
     std::lock_guard<std::mutex> held(lock);
+    if (!events_succeed)
+        return nullptr;
     events.emplace_back();
     return &events.back();
 }
@@ -383,6 +403,9 @@ void reset() {
     launch_succeeds = true;
     last_command_line.clear();
     launches = 0;
+    launches_held = launch_holding = false;
+    launch_kills = 0;
+    termination_reported = events_succeed = true;
     process_alive = false;
     queued_events.clear();
     next_wait_fails = false;
@@ -410,6 +433,8 @@ void reset() {
     debug_thread_retired.store(false);
     launch_in_progress.store(false);
     debuggee_suspended.store(false);
+    // A thread ended at reset may have died holding the core lock; no thread is left now.
+    core_lock_release();
     memset(bp_table, 0, sizeof bp_table);
     bp_count = 0;
     memset(command_buffer, 0, sizeof command_buffer);
@@ -460,6 +485,32 @@ std::string launched_command_line() {
 int launch_count() {
     std::lock_guard<std::mutex> held(lock);
     return launches;
+}
+
+void hold_launches(bool hold) {
+    std::lock_guard<std::mutex> held(lock);
+    launches_held = hold;
+    changed.notify_all();
+}
+
+bool wait_until_launch_held(uint32_t ms) {
+    std::unique_lock<std::mutex> held(lock);
+    return wait_for(held, ms, [] { return launch_holding; });
+}
+
+int kills_inside_launch() {
+    std::lock_guard<std::mutex> held(lock);
+    return launch_kills;
+}
+
+void set_termination_reported(bool reported) {
+    std::lock_guard<std::mutex> held(lock);
+    termination_reported = reported;
+}
+
+void set_event_creation(bool succeeds) {
+    std::lock_guard<std::mutex> held(lock);
+    events_succeed = succeeds;
 }
 
 void push_event(const DEBUG_EVENT &event) {
