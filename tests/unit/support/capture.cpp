@@ -1,5 +1,6 @@
 #include "tests/unit/support/capture.h"
 
+#include <stdio_ext.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -34,6 +35,7 @@ void feed_stdin(const std::string &bytes) {
     fwrite(bytes.data(), 1, bytes.size(), source);
     fflush(source);
     rewind(source);
+    __fpurge(stdin); // what stdin still buffered from earlier input must not come back
     dup2(fileno(source), fileno(stdin));
     fclose(source);
     clearerr(stdin);
