@@ -1,7 +1,7 @@
 # dbg32: the two commands a user needs, and a few more.
 #   make run   set up what is missing, build, start dbg32.exe under Wine on the sample
 #   make test  set up what is missing, build every preset, run every test
-.PHONY: run test soak setup build build-win32 build-host build-host-tsan bench clean
+.PHONY: run test soak fuzz setup build build-win32 build-host build-host-tsan bench clean
 
 export WINEPREFIX := $(CURDIR)/build/wineprefix
 export WINEDEBUG := -all
@@ -13,6 +13,11 @@ run: build-win32
 test: build
 	ctest --preset host
 	ctest --preset host-tsan
+	scripts/fuzz 3
+
+# Each fuzz target for a minute, from its seeds and what earlier runs found.
+fuzz: setup
+	scripts/fuzz 60
 
 # The long soak: thousands of mixed commands and hundreds of restarts under Wine.
 soak: build-win32 build-host

@@ -1,0 +1,341 @@
+// bp_set, bp_remove, bp_find and read_memory_masked as a sequence of operations drawn from
+// the input, against a model: the table as a sorted map address -> saved byte, the
+// debuggee as its original bytes (0xCC where a breakpoint is), and the fake's injected
+// faults. After every step the table, the result code and the platform calls of the step
+// must match the model. Debuggee memory changes only through logged platform writes, so
+// checking each step's writes (and the byte it wrote) covers every step; the whole memory
+// is compared once more at the end of the input.
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+#include <map>
+#include <set>
+#include <vector>
+
+#include "breakpoints/bp_ops.h"
+#include "breakpoints/bp_table.h"
+#include "breakpoints/masked_read.h"
+#include "core/debug_core.h"
+#include "tests/fake/fake_platform.h"
+#include "tests/fuzz/fuzz_check.h"
+
+namespace {
+
+// Mapped debuggee memory, kept small (the fake maps it byte by byte for every input) but
+// with room for a full table and for a 384-byte read.
+const uint32_t WINDOW = 0x401000, WINDOW_SIZE = 0x1C0;
+const uint32_t TOP = 0xFFFFFFC0u; // mapped through 0xFFFFFFFF
+const uint32_t FULL = 255;
+
+uint8_t original(uint32_t address) {
+    return static_cast<uint8_t>(address * 29 + 0xA3);
+}
+bool mapped(uint32_t address) {
+    return address - WINDOW < WINDOW_SIZE || address >= TOP;
+}
+
+std::map<uint32_t, uint8_t> table; // the model of bp_table
+std::set<uint32_t> failing_reads, short_reads, failing_writes;
+
+struct byte_source {
+    const uint8_t *data;
+    size_t size;
+    size_t at = 0;
+    uint8_t next() { return at < size ? data[at++] : 0; }
+    uint16_t next16() { return static_cast<uint16_t>(next() | next() << 8); }
+};
+
+uint32_t pick_address(byte_source &in) {
+    static const uint32_t odd[] = {0, 1, WINDOW - 1, WINDOW + WINDOW_SIZE, TOP - 1, 0x80000000u};
+    uint16_t v = in.next16();
+    switch (v >> 13) {
+    case 0:
+    case 1:
+    case 2:
+        return WINDOW + v % WINDOW_SIZE;
+    case 3:
+        return WINDOW + v % 16; // a crowded corner
+    case 4:
+        return TOP + (v & 0x3F);
+    case 5:
+        return 0xFFFFFFF0u + (v & 15);
+    case 6:
+        return odd[v % 6];
+    default:
+        return 0;
+    }
+}
+
+uint32_t pick_length(byte_source &in) {
+    uint16_t v = in.next16();
+    switch (v >> 14) {
+    case 0:
+        return v % 8;
+    case 1:
+        return v % 600;
+    case 2:
+        return 384;
+    default:
+        return 0xFFFFFFFFu - v % 300; // always cut at the top of the address space
+    }
+}
+
+bool any_in(const std::set<uint32_t> &marks, uint64_t first, uint64_t count) {
+    auto it = marks.lower_bound(static_cast<uint32_t>(first));
+    return count > 0 && it != marks.end() && *it < first + count;
+}
+
+bool all_mapped(uint64_t first, uint64_t count) {
+    uint64_t last = first + count - 1;
+    return count == 0 || (first >= WINDOW && last < WINDOW + WINDOW_SIZE) || first >= TOP;
+}
+
+// The platform calls a step made, zero-byte transfers left out (they move nothing).
+std::vector<fake::transfer> made_since(const std::vector<fake::transfer> &log, size_t from) {
+    std::vector<fake::transfer> made;
+    for (size_t i = from; i < log.size(); i++)
+        if (log[i].size != 0)
+            made.push_back(log[i]);
+    return made;
+}
+
+void check_transfers(const char *what, const std::vector<fake::transfer> &log, size_t from,
+                     const std::vector<fake::transfer> &expected) {
+    std::vector<fake::transfer> made = made_since(log, from);
+    FUZZ_CHECK(made.size() == expected.size(), "%s: %zu platform calls, model %zu", what,
+               made.size(), expected.size());
+    for (size_t i = 0; i < made.size(); i++)
+        FUZZ_CHECK(made[i].address == expected[i].address && made[i].size == expected[i].size,
+                   "%s call %zu: %08X+%u, model %08X+%u", what, i, made[i].address, made[i].size,
+                   expected[i].address, expected[i].size);
+}
+
+void check_byte(uint32_t address) {
+    if (!mapped(address))
+        return;
+    uint8_t expected = table.count(address) ? 0xCC : original(address);
+    FUZZ_CHECK(fake::memory_byte(address) == expected, "debuggee byte at %08X: %02X, model %02X",
+               address, fake::memory_byte(address), expected);
+}
+
+// The invariant, then equality with the model.
+void check_table() {
+    uint32_t low = FULL - bp_count;
+    FUZZ_CHECK(bp_count == table.size(), "bp_count %d, model %zu", bp_count, table.size());
+    for (uint32_t slot = 0; slot < low; slot++)
+        FUZZ_CHECK(bp_table[slot].address == 0 && bp_table[slot].saved_byte == 0,
+                   "free slot %u holds %08X/%02X", slot, bp_table[slot].address,
+                   bp_table[slot].saved_byte);
+    for (uint32_t slot = low; slot < FULL; slot++)
+        FUZZ_CHECK(bp_table[slot].address != 0 &&
+                       (slot == low || bp_table[slot - 1].address < bp_table[slot].address),
+                   "occupied slot %u holds %08X out of order", slot, bp_table[slot].address);
+    auto entry = table.begin();
+    for (uint32_t slot = low; slot < FULL && entry != table.end(); slot++, ++entry)
+        FUZZ_CHECK(bp_table[slot].address == entry->first &&
+                       bp_table[slot].saved_byte == entry->second,
+                   "slot %u: %08X/%02X, model %08X/%02X", slot, bp_table[slot].address,
+                   bp_table[slot].saved_byte, entry->first, entry->second);
+}
+
+void step_set(uint32_t address) {
+    size_t reads = fake::reads().size(), writes = fake::writes().size();
+    std::vector<fake::transfer> expected_reads, expected_writes;
+    uint8_t expected = 0;
+    if (table.size() == FULL)
+        expected = 255;
+    else if (address == 0)
+        expected = 254;
+    else if (table.count(address))
+        expected = 1;
+    else {
+        expected_reads.push_back({address, 1});
+        if (!mapped(address) || failing_reads.count(address) || short_reads.count(address))
+            expected = 2;
+        else {
+            expected_writes.push_back({address, 1});
+            expected = failing_writes.count(address) ? 3 : 0;
+        }
+    }
+    uint8_t code = bp_set(address);
+    FUZZ_CHECK(code == expected, "bp_set(%08X): %d, model %d", address, code, expected);
+    if (code == 0)
+        table[address] = original(address);
+    check_transfers("bp_set reads", fake::reads(), reads, expected_reads);
+    check_transfers("bp_set writes", fake::writes(), writes, expected_writes);
+    check_byte(address);
+}
+
+void step_remove(uint32_t address) {
+    size_t reads = fake::reads().size(), writes = fake::writes().size();
+    std::vector<fake::transfer> expected_writes;
+    uint8_t expected = 0;
+    if (table.empty() || address == 0)
+        expected = 255;
+    else if (!table.count(address))
+        expected = 1;
+    else {
+        expected_writes.push_back({address, 1});
+        expected = failing_writes.count(address) ? 2 : 0;
+    }
+    uint8_t code = bp_remove(address);
+    FUZZ_CHECK(code == expected, "bp_remove(%08X): %d, model %d", address, code, expected);
+    if (code == 0)
+        table.erase(address);
+    check_transfers("bp_remove reads", fake::reads(), reads, {});
+    check_transfers("bp_remove writes", fake::writes(), writes, expected_writes);
+    check_byte(address);
+}
+
+// How the fake answers one read of `count` bytes at `first`.
+uint8_t chunk_result(uint64_t first, uint64_t count) {
+    if (any_in(failing_reads, first, count))
+        return 2;
+    bool short_read = any_in(short_reads, first, count);
+    if (!all_mapped(first, count - (short_read ? 1 : 0)))
+        return 2;
+    return short_read ? 3 : 0;
+}
+
+void step_read(uint32_t start, uint32_t length, uint8_t fill) {
+    static uint8_t buffer[1024];
+    memset(buffer, fill, sizeof buffer);
+    size_t reads = fake::reads().size();
+    uint8_t code = read_memory_masked(start, length, buffer);
+    uint64_t end = std::min<uint64_t>(uint64_t{start} + length - 1, 0xFFFFFFFFu);
+
+    if (start == 0 && length != 0) {
+        // Address 0 is unreadable; a one-byte read there may be answered from the lookup.
+        FUZZ_CHECK(code == 2 || code == 3 || (code == 0 && length == 1),
+                   "read_memory_masked(0, %u): %d", length, code);
+        return;
+    }
+    // The model reads the gaps between breakpoints in ascending order and stops at the
+    // first that fails.
+    std::vector<fake::transfer> chunks;
+    uint8_t expected = length == 0 ? 1 : 0;
+    uint64_t cur = start;
+    auto gap = [&](uint64_t to) { // the addresses cur .. to - 1
+        if (expected == 0 && to > cur) {
+            chunks.push_back({static_cast<uint32_t>(cur), static_cast<uint32_t>(to - cur)});
+            expected = chunk_result(cur, to - cur);
+        }
+    };
+    if (length != 0) {
+        for (auto it = table.lower_bound(start); it != table.end() && it->first <= end; ++it) {
+            gap(it->first);
+            cur = uint64_t{it->first} + 1;
+        }
+        gap(end + 1);
+    }
+    FUZZ_CHECK(code == expected, "read_memory_masked(%08X, %u): %d, model %d", start, length, code,
+               expected);
+    check_transfers("read_memory_masked reads", fake::reads(), reads, chunks);
+    if (code != 0 && length != 0)
+        return; // a failed read leaves the buffer unspecified
+    uint64_t written = length == 0 ? 0 : end - start + 1;
+    for (uint64_t i = 0; i < sizeof buffer; i++) {
+        uint8_t want = i < written ? original(static_cast<uint32_t>(start + i)) : fill;
+        FUZZ_CHECK(buffer[i] == want, "read_memory_masked(%08X, %u): byte %llu is %02X, model %02X",
+                   start, length, static_cast<unsigned long long>(i), buffer[i], want);
+    }
+}
+
+void step_find(uint32_t target) {
+    uint8_t slot = 0x5A;
+    uint8_t found = bp_find(target, &slot);
+    uint32_t low = FULL - bp_count;
+    if (target == 0) {
+        // Only free slots hold 0; a full table has none, so nothing lies below 0.
+        bool ok = table.size() == FULL ? found == 0 && slot == 255 : found == 1 && slot < low;
+        FUZZ_CHECK(ok, "bp_find(0) with %d set: found %d, slot %d", bp_count, found, slot);
+        return;
+    }
+    uint32_t below = static_cast<uint32_t>(std::distance(table.begin(), table.lower_bound(target)));
+    bool is_set = table.count(target) != 0;
+    // Found: its slot. Not found: the highest slot below the target, free slots included.
+    uint8_t expected = static_cast<uint8_t>(is_set ? low + below : low + below - 1);
+    FUZZ_CHECK(found == is_set && slot == expected, "bp_find(%08X): found %d slot %d, model %d %d",
+               target, found, slot, is_set, expected);
+}
+
+// Sets or removes many window addresses at once, so that full tables are reached.
+void step_many(byte_source &in, bool set) {
+    uint8_t size = in.next();
+    uint32_t count = size < 32 ? 300 : 1 + size % 24;
+    uint32_t first = in.next16(), stride = 2 * in.next() + 1;
+    for (uint32_t i = 0; i < count; i++) {
+        uint32_t address = WINDOW + (first + i * stride) % WINDOW_SIZE;
+        set ? step_set(address) : step_remove(address);
+        check_table();
+    }
+}
+
+void step_fault(byte_source &in) {
+    uint8_t kind = in.next() % 3;
+    uint32_t address = pick_address(in);
+    if (kind == 0) {
+        fake::fail_reads_at(address);
+        failing_reads.insert(address);
+    } else if (kind == 1) {
+        fake::short_reads_at(address);
+        short_reads.insert(address);
+    } else {
+        fake::fail_writes_at(address);
+        failing_writes.insert(address);
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+    // bp_set and bp_remove list the table on stdout.
+    if (freopen("/dev/null", "w", stdout) == nullptr)
+        abort();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    static std::vector<uint8_t> window, top;
+    if (window.empty()) {
+        for (uint32_t i = 0; i < WINDOW_SIZE; i++)
+            window.push_back(original(WINDOW + i));
+        for (uint32_t i = 0; i < 0x40; i++)
+            top.push_back(original(TOP + i));
+    }
+    fake::reset();
+    fake::map_memory(WINDOW, window);
+    fake::map_memory(TOP, top);
+    process_info.hProcess = fake::process_handle();
+    table.clear();
+    failing_reads.clear();
+    short_reads.clear();
+    failing_writes.clear();
+
+    byte_source in{data, size};
+    while (in.at < in.size) {
+        uint8_t op = in.next() % 16;
+        if (op < 5)
+            step_set(pick_address(in));
+        else if (op < 8)
+            step_remove(pick_address(in));
+        else if (op < 11) {
+            uint32_t start = pick_address(in);
+            uint32_t length = pick_length(in);
+            step_read(start, length, in.next());
+        } else if (op == 11)
+            step_find(pick_address(in));
+        else if (op == 12 || op == 13)
+            step_many(in, op == 12);
+        else if (op == 14)
+            step_fault(in);
+        else
+            step_find(static_cast<uint32_t>(in.next16()) << 16 | in.next16());
+        check_table();
+    }
+    for (uint32_t i = 0; i < WINDOW_SIZE; i++)
+        check_byte(WINDOW + i);
+    for (uint32_t i = 0; i < 0x40; i++)
+        check_byte(TOP + i);
+    return 0;
+}

@@ -1,0 +1,329 @@
+// The console on arbitrary input, against the fake platform with no debug thread (thread
+// creation fails, so "rest" starts none). Each input is a byte stream, cut into lines:
+//
+// 1. Every line goes through dispatch_command() directly, and its output is compared with
+//    a model of the dispatch table ("hex "/"dec " echoes, "b "/"d " messages, the exact
+//    "dump", the "dis " echo, the silent rows, the unknown line).
+// 2. The same stream then goes to command_loop() through stdin, from the same start state.
+//    Its whole output must be one prompt ">" per line read followed by that line's output
+//    from step 1 (or the too-long message), then one prompt that meets the end of input
+//    (unless "exit" ended the loop), then the key prompt. Counting ">" in the output would
+//    not do, since handlers echo user text; comparing with the per-line outputs does: a
+//    loop that read two lines per dispatch, re-dispatched a line or lost one would misalign.
+//    stdin must also have been consumed exactly up to the end of the "exit" line.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "console/command_loop.h"
+#include "console/line_reader.h"
+#include "console/listing.h"
+#include "core/debug_core.h"
+#include "tests/fake/fake_platform.h"
+#include "tests/fuzz/fuzz_check.h"
+#include "tests/fuzz/models.h"
+
+namespace {
+
+// Mapped debuggee memory, kept small: the fake maps byte by byte, twice per input.
+const uint32_t WINDOW = 0x401000, WINDOW_SIZE = 0x1C0; // room for one 384-byte read
+const uint32_t TOP = 0xFFFFFFC0u;                      // mapped through 0xFFFFFFFF
+const char TOO_LONG[] = "...command too long (over 255 characters), ignored...\n";
+const char UNKNOWN[] = "...unknown command...\n";
+const char KEY_PROMPT[] = "...press any key for exit...\n";
+
+uint8_t original(uint32_t address) {
+    return static_cast<uint8_t>(address * 13 + 0x41);
+}
+bool mapped(uint32_t address) {
+    return address - WINDOW < WINDOW_SIZE || address >= TOP;
+}
+
+std::vector<uint8_t> region(uint32_t start, uint32_t size) {
+    std::vector<uint8_t> bytes(size);
+    for (uint32_t i = 0; i < size; i++)
+        bytes[i] = original(start + i);
+    return bytes;
+}
+
+__attribute__((format(printf, 1, 2))) std::string format(const char *pattern, ...) {
+    char text[256];
+    va_list arguments;
+    va_start(arguments, pattern);
+    vsnprintf(text, sizeof text, pattern, arguments);
+    va_end(arguments);
+    return text;
+}
+
+// A decoder that keeps the call contract: it reads every byte it is given (so that
+// AddressSanitizer sees a size that overstates the buffer), writes its text at offset 260
+// and returns at most `size`, sometimes all of it.
+uint32_t PLAT_CDECL test_decoder(const uint8_t *code, uint32_t size, uint32_t address,
+                                 uint8_t *result, uint32_t mode) {
+    FUZZ_CHECK(address == 0 && mode == DISASM_MODE && size <= LISTING_READ_SIZE,
+               "decoder called with size %u, address %u, mode %u", size, address, mode);
+    uint8_t sum = 0;
+    for (uint32_t i = 0; i < size; i++)
+        sum = static_cast<uint8_t>(sum + code[i]);
+    result[DISASM_RECORD_SIZE - 1] = sum;
+    snprintf(reinterpret_cast<char *>(result) + DISASM_TEXT_OFFSET, 16, "db %02X",
+             size > 0 ? code[0] : 0);
+    if (size == 0)
+        return 0;
+    return code[0] == 0xFF ? size : std::min<uint32_t>(size, 1 + code[0] % 7);
+}
+
+// The model's view of the state the commands change.
+std::set<uint32_t> breakpoints;
+bool handle_valid = true;
+
+void start_state() {
+    static const std::vector<uint8_t> window = region(WINDOW, WINDOW_SIZE);
+    static const std::vector<uint8_t> top = region(TOP, 0x40);
+    fake::reset();
+    FUZZ_CHECK(debug_core_init() == 0, "debug_core_init failed");
+    fake::set_thread_creation(false);
+    fake::map_memory(WINDOW, window);
+    fake::map_memory(TOP, top);
+    process_info.hProcess = fake::process_handle();
+    disasm_fn = test_decoder;
+    breakpoints.clear();
+    handle_valid = true;
+}
+
+// Standard output goes to a scratch file: takes what was written and empties it.
+std::string take_output() {
+    fflush(stdout);
+    struct stat status;
+    FUZZ_CHECK(fstat(STDOUT_FILENO, &status) == 0, "fstat failed");
+    std::string text(static_cast<size_t>(status.st_size), '\0');
+    FUZZ_CHECK(pread(STDOUT_FILENO, text.data(), text.size(), 0) ==
+                   static_cast<ssize_t>(text.size()),
+               "reading the output back failed");
+    FUZZ_CHECK(ftruncate(STDOUT_FILENO, 0) == 0, "ftruncate failed");
+    fseek(stdout, 0, SEEK_SET);
+    return text;
+}
+
+enum row { DIS, DUMP, SET, REMOVE, HEX, DEC, EXIT, REST, STOP, RESUME, CONT, THRD, OTHER };
+
+row match_row(std::string_view text) {
+    static const char *const prefixes[] = {"dis ", "dump", "b ", "d ", "hex ", "dec "};
+    static const char *const words[] = {"exit", "rest", "stop", "resume", "cont", "thrd"};
+    for (int i = 0; i < 6; i++)
+        if (text.starts_with(prefixes[i]))
+            return static_cast<row>(i);
+    for (int i = 0; i < 6; i++)
+        if (text == words[i])
+            return static_cast<row>(EXIT + i);
+    return OTHER;
+}
+
+// The message that ends the output of "b " or "d "; *alone tells whether it is all of it.
+std::string break_message(row kind, std::string_view argument, bool *alone) {
+    uint32_t address = 0;
+    uint8_t parsed = model::hex(argument, address);
+    *alone = true;
+    if (parsed != 0)
+        return format("hexstr_to_uint   error \xB9%d\n", parsed);
+    bool known = breakpoints.count(address) != 0;
+    if (kind == SET) {
+        int code = breakpoints.size() == 255           ? 255
+                   : address == 0                      ? 254
+                   : known                             ? 1
+                   : !handle_valid || !mapped(address) ? 2
+                                                       : 0;
+        *alone = code >= 254;
+        if (code != 0)
+            return format("break not set - error _%d\n", code);
+        breakpoints.insert(address);
+        return format("break on addr %08X set succesful\n", address);
+    }
+    int code = breakpoints.empty() || address == 0 ? 255 : !known ? 1 : !handle_valid ? 2 : 0;
+    *alone = code == 255 || code == 1;
+    if (code != 0)
+        return format("break not remove - error _%d\n", code);
+    breakpoints.erase(address);
+    return format("break on addr %08X remove succesful\n", address);
+}
+
+// The exact output of a "dump" whose address token parsed; breakpoints show their
+// saved bytes, and a range cut at 0xFFFFFFFF shows zeros past the cut.
+std::string dump_output(uint32_t address, uint32_t lines) {
+    uint64_t end = std::min<uint64_t>(uint64_t{address} + LISTING_READ_SIZE - 1, 0xFFFFFFFFu);
+    bool readable =
+        handle_valid && ((address >= WINDOW && end < WINDOW + WINDOW_SIZE) || (address >= TOP));
+    if (!readable)
+        return "_error reading memory_\n";
+    std::string text;
+    for (uint32_t line = 0; line < lines; line++) {
+        text += format("\n%08X:", address + line * 16);
+        for (uint32_t i = line * 16; i < line * 16 + 16; i++)
+            text += format(" %02X", uint64_t{address} + i <= end ? original(address + i) : 0);
+    }
+    return text + "\n";
+}
+
+void check_listing(row kind, std::string_view text, const std::string &out) {
+    std::vector<size_t> starts = model::token_starts(text);
+    int argc = starts.size() <= 3 ? static_cast<int>(starts.size()) : 4;
+    uint32_t address = 0;
+    if (argc < 2 || model::hex(model::token_at(text, starts[1]), address) != 0) {
+        FUZZ_CHECK(out.empty(), "'%s' must print nothing, printed '%s'", text.data(), out.c_str());
+        return;
+    }
+    uint32_t count = 0;
+    bool counted = argc == 3 && model::dec(model::token_at(text, starts[2]), count) == 0 &&
+                   count >= 1 && count <= 24;
+    if (kind == DUMP) {
+        std::string expected = dump_output(address, counted ? count : 4);
+        FUZZ_CHECK(out == expected, "'%s' printed '%s', model '%s'", text.data(), out.c_str(),
+                   expected.c_str());
+        return;
+    }
+    std::string echo = format("argc = %d\n", argc);
+    for (int i = argc - 1; i >= 0; i--)
+        echo += i == 3 ? std::string("argv[3] = (null)\n")
+                       : "argv[" + std::to_string(i) +
+                             "] = " + std::string(model::token_at(text, starts[i])) + "\n";
+    FUZZ_CHECK(out.starts_with(echo), "'%s' printed '%s', echo model '%s'", text.data(),
+               out.c_str(), echo.c_str());
+}
+
+// Checks one dispatch of `text` (the line up to its first NUL) against the table.
+void check_dispatch(const std::string &text, bool goes_on, const std::string &out) {
+    row kind = match_row(text);
+    FUZZ_CHECK(goes_on == (kind != EXIT), "'%s': dispatch returned %d", text.c_str(), goes_on);
+    std::string expected;
+    uint32_t value = 0;
+    uint8_t code = 0;
+    bool alone = true;
+    switch (kind) {
+    case DIS:
+    case DUMP:
+        check_listing(kind, text, out);
+        return;
+    case SET:
+    case REMOVE:
+        expected = break_message(kind, std::string_view(text).substr(2), &alone);
+        break;
+    case HEX:
+        code = model::hex(std::string_view(text).substr(4), value);
+        expected = code ? format("error \xB9%d\n", code) : format("number is = %08X\n", value);
+        break;
+    case DEC:
+        code = model::dec(std::string_view(text).substr(4), value);
+        expected = code ? format("error \xB9%d\n", code) : format("number is = %08u\n", value);
+        break;
+    case REST: // ends the debuggee, empties the table and forgets the process handle
+        breakpoints.clear();
+        handle_valid = false;
+        break;
+    case EXIT:
+    case STOP:
+    case RESUME:
+    case CONT:
+    case THRD:
+        break;
+    case OTHER: // no debug thread, so no notification is ever pending
+        expected = UNKNOWN;
+        break;
+    }
+    if (alone)
+        FUZZ_CHECK(out == expected, "'%s' printed '%s', model '%s'", text.c_str(), out.c_str(),
+                   expected.c_str());
+    else
+        FUZZ_CHECK(out.ends_with(expected), "'%s' printed '%s', model ends with '%s'", text.c_str(),
+                   out.c_str(), expected.c_str());
+}
+
+size_t first_difference(const std::string &a, const std::string &b) {
+    size_t i = 0;
+    while (i < a.size() && i < b.size() && a[i] == b[i])
+        i++;
+    return i;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+    // stdout and stdin become scratch files, private to this process.
+    FILE *output = tmpfile();
+    FILE *input = tmpfile();
+    if (output == nullptr || input == nullptr || dup2(fileno(output), STDOUT_FILENO) < 0 ||
+        dup2(fileno(input), STDIN_FILENO) < 0) {
+        perror("fuzz_commands: scratch files");
+        abort();
+    }
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    std::string_view stream(reinterpret_cast<const char *>(data), size);
+    // The lines the loop must read: a newline ends each (a last line may lack it).
+    std::vector<std::string_view> lines;
+    std::vector<size_t> line_ends; // stream offset behind each line and its newline
+    for (size_t at = 0; at < size;) {
+        size_t newline = std::min(stream.find('\n', at), size);
+        lines.push_back(stream.substr(at, newline - at));
+        at = std::min(newline + 1, size);
+        line_ends.push_back(at);
+    }
+
+    // 1. Direct dispatch, line by line; builds the loop's expected output.
+    start_state();
+    take_output();
+    std::string expected;
+    size_t consumed = size;
+    bool exited = false;
+    for (size_t i = 0; i < lines.size() && !exited; i++) {
+        expected += '>';
+        size_t stored = std::min<size_t>(lines[i].size(), COMMAND_LINE_MAX);
+        memcpy(command_buffer, lines[i].data(), stored);
+        command_buffer[stored] = '\0';
+        if (lines[i].size() > COMMAND_LINE_MAX) {
+            expected += TOO_LONG;
+            continue;
+        }
+        std::string text(command_buffer);
+        bool goes_on = dispatch_command();
+        std::string out = take_output();
+        check_dispatch(text, goes_on, out);
+        expected += out;
+        if (!goes_on) {
+            exited = true;
+            consumed = line_ends[i];
+        }
+    }
+    if (!exited)
+        expected += '>';
+    expected += KEY_PROMPT;
+
+    // 2. The same stream through the loop, from the same start state.
+    start_state();
+    FUZZ_CHECK(ftruncate(STDIN_FILENO, 0) == 0 &&
+                   pwrite(STDIN_FILENO, data, size, 0) == static_cast<ssize_t>(size),
+               "feeding stdin failed");
+    // glibc seeks inside the stream's buffer when it can, which would replay the last
+    // input; a flush first drops the buffer, so the seek really reads the new one.
+    fflush(stdin);
+    clearerr(stdin);
+    fseek(stdin, 0, SEEK_SET);
+    command_loop();
+    std::string out = take_output();
+    size_t at = first_difference(out, expected);
+    FUZZ_CHECK(out == expected, "loop output differs at byte %zu of %zu (model %zu): '%s' vs '%s'",
+               at, out.size(), expected.size(), out.substr(at, 60).c_str(),
+               expected.substr(at, 60).c_str());
+    long position = ftell(stdin);
+    FUZZ_CHECK(position == static_cast<long>(consumed), "the loop consumed %ld bytes, model %zu",
+               position, consumed);
+    FUZZ_CHECK(fake::key_waits() == 1, "%d key waits", fake::key_waits());
+    return 0;
+}
