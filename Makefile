@@ -23,6 +23,10 @@ fuzz: setup
 soak: build-win32 build-host
 	DBG32_SOAK_COMMANDS=20000 DBG32_SOAK_RESTARTS=500 ctest --preset host -R SoakE2e
 
+# The whole program under Wine: event-loop overhead, launch time, console latency, memory.
+bench: build-win32
+	scripts/bench --no-build
+
 setup:
 	@scripts/bootstrap
 

@@ -7,6 +7,7 @@
 std::atomic<bool> debug_thread_retired{false};
 std::atomic<bool> launch_in_progress{false};
 std::atomic<bool> debuggee_suspended{false};
+std::atomic<bool> debug_thread_parked{false};
 
 // The records of the events that raised the pending notifications, kept when they were
 // raised: the console reports these, whatever the debug thread has received since.
@@ -42,10 +43,12 @@ static void notify(uint8_t state, DEBUG_EVENT *kept, HANDLE event) {
 // Holds the debuggee at an exception until the console says "cont".
 static void exception_handoff() {
     notify(STATE_EXCEPTION, &notified_exception, exception_event);
+    debug_thread_parked.store(true, std::memory_order_release);
     plat_wait(continue_event, PLAT_INFINITE);
     // Reset and the state store are one step against debug_continue, so that a second
     // "cont" can neither slip in between them nor leave the event set for the next stop.
     core_lock_acquire();
+    debug_thread_parked.store(false, std::memory_order_release);
     plat_reset_event(continue_event);
     if (!retired()) {
         // An exception that reached us while "stop" held the debuggee suspended hands it
@@ -56,19 +59,28 @@ static void exception_handoff() {
     core_lock_release();
 }
 
-// The file handles the events hand over are ours to close.
-static void close_event_file(HANDLE file) {
-    if (file != nullptr)
-        plat_close_handle(file);
+static void close_if_open(HANDLE handle) {
+    if (handle != nullptr)
+        plat_close_handle(handle);
+}
+
+// The file handles that events hand over are ours to close, and so is a new thread's
+// handle where the system leaves it to us. Closed once the event has been continued, so
+// that the debuggee does not wait for it.
+static void release_event_handles(const DEBUG_EVENT &event) {
+    if (event.dwDebugEventCode == EVENT_CREATE_PROCESS)
+        close_if_open(event.u.CreateProcessInfo.hFile);
+    else if (event.dwDebugEventCode == EVENT_LOAD_DLL)
+        close_if_open(event.u.LoadDll.hFile);
+    else if (event.dwDebugEventCode == EVENT_CREATE_THREAD && !plat_system_closes_thread_handles())
+        close_if_open(event.u.CreateThread.hThread);
 }
 
 // The process and thread handles of the process-creation event are closed when the run
 // ends: its exit event is never continued, so nothing else would release them.
 static void close_creation_handles(const DEBUG_EVENT &creation) {
-    if (creation.u.CreateProcessInfo.hThread != nullptr)
-        plat_close_handle(creation.u.CreateProcessInfo.hThread);
-    if (creation.u.CreateProcessInfo.hProcess != nullptr)
-        plat_close_handle(creation.u.CreateProcessInfo.hProcess);
+    close_if_open(creation.u.CreateProcessInfo.hThread);
+    close_if_open(creation.u.CreateProcessInfo.hProcess);
 }
 
 // Acts on one event; returns the status to continue it with. Sets `ended` on the
@@ -83,13 +95,9 @@ static uint32_t handle_event(const DEBUG_EVENT &event, DEBUG_EVENT *creation, bo
         exception_handoff();
         return flag_status();
     case EVENT_CREATE_THREAD:
-        if (!plat_system_closes_thread_handles() && event.u.CreateThread.hThread != nullptr)
-            plat_close_handle(event.u.CreateThread.hThread);
-        return CONTINUE_HANDLED;
     case EVENT_EXIT_THREAD:
         return CONTINUE_HANDLED;
     case EVENT_CREATE_PROCESS:
-        close_event_file(event.u.CreateProcessInfo.hFile);
         if (event.dwProcessId == process_info.dwProcessId)
             *creation = event;
         return flag_status();
@@ -99,21 +107,27 @@ static uint32_t handle_event(const DEBUG_EVENT &event, DEBUG_EVENT *creation, bo
             return CONTINUE_HANDLED;
         }
         return flag_status();
-    case EVENT_LOAD_DLL:
-        close_event_file(event.u.LoadDll.hFile);
-        return flag_status();
     default:
         return flag_status();
     }
 }
 
 // The launch holds system locks: the console must not end this thread inside it, and a
-// retired thread must not start one.
+// retired thread must not start one. The launch records are prepared under the lock too,
+// so that the console, which reads the process handle once the thread is retired and no
+// launch is under way, never reads them while they are written.
 static bool launch(char *launch_buffer) {
     core_lock_acquire();
     bool allowed = !retired();
-    if (allowed)
+    if (allowed) {
+        memset(&startup_info, 0, sizeof startup_info);
+        startup_info.cb = sizeof startup_info;
+        process_info.hProcess = nullptr;
+        process_info.hThread = nullptr;
+        process_info.dwProcessId = 0;
+        process_info.dwThreadId = 0;
         launch_in_progress.store(true, std::memory_order_release);
+    }
     core_lock_release();
     if (!allowed)
         return false;
@@ -130,10 +144,19 @@ static uint8_t give_up_run() {
     return LOOP_INTERFACE_FAILED;
 }
 
+static bool wait_debug_event_parked() {
+    debug_thread_parked.store(true, std::memory_order_release);
+    bool received = plat_wait_debug_event(&last_debug_event);
+    core_lock_acquire();
+    debug_thread_parked.store(false, std::memory_order_release);
+    core_lock_release();
+    return received;
+}
+
 // Serves the launched debuggee's events until it ends.
 static uint8_t run_events(DEBUG_EVENT *creation) {
     for (;;) {
-        if (!plat_wait_debug_event(&last_debug_event))
+        if (!wait_debug_event_parked())
             return give_up_run();
         bool ended = false;
         uint32_t status = handle_event(last_debug_event, creation, &ended);
@@ -144,6 +167,7 @@ static uint8_t run_events(DEBUG_EVENT *creation) {
         if (!plat_continue_debug_event(last_debug_event.dwProcessId,
                                        last_debug_event.dwThreadId, status))
             return give_up_run();
+        release_event_handles(last_debug_event);
         if (!retired())
             pass_exception.store(1, std::memory_order_release);
     }
@@ -152,13 +176,6 @@ static uint8_t run_events(DEBUG_EVENT *creation) {
 uint8_t debug_loop(const char *command_line) {
     if (load_debug_state() != STATE_IDLE)
         return 1;
-    memset(&startup_info, 0, sizeof startup_info);
-    startup_info.cb = sizeof startup_info;
-    process_info.hProcess = nullptr;
-    process_info.hThread = nullptr;
-    process_info.dwProcessId = 0;
-    process_info.dwThreadId = 0;
-
     char launch_buffer[LAUNCH_BUFFER_SIZE];
     size_t length = strnlen(command_line, LAUNCH_BUFFER_SIZE - 1);
     memcpy(launch_buffer, command_line, length);

@@ -35,5 +35,9 @@ uint8_t debug_continue(uint32_t pass);
 extern std::atomic<bool> debug_thread_retired;
 // True while the debug thread is inside the launch (which holds system locks).
 extern std::atomic<bool> launch_in_progress;
+// True while the debug thread is parked in a wait (for a debug event, or for "cont") in
+// which it holds no lock, ours or the system's: the only place it may be ended from outside.
+// It leaves the wait under the core lock, so a console holding that lock sees it stay.
+extern std::atomic<bool> debug_thread_parked;
 // True while "stop" holds the debuggee's threads suspended.
 extern std::atomic<bool> debuggee_suspended;

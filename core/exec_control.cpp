@@ -52,12 +52,23 @@ static void quiesce_debug_thread() {
         plat_sleep(10);
 }
 
-// Ends the thread at once, wherever it waits; never while it holds our lock.
+// Ends the thread where it is parked in a wait, holding nothing; a thread still starting,
+// launching or serving an event is given time (bounded) to get there or to end by itself.
 static void terminate_debug_thread() {
-    core_lock_acquire();
-    plat_terminate_thread(debug_thread, 0);
-    core_lock_release();
+    for (uint32_t waited = 0;; waited += 10) {
+        core_lock_acquire();
+        bool parked = debug_thread_parked.load(std::memory_order_acquire);
+        if (parked || waited >= LAUNCH_WAIT_MS) {
+            plat_terminate_thread(debug_thread, 0);
+            core_lock_release();
+            break;
+        }
+        core_lock_release();
+        if (plat_wait(debug_thread, 10))
+            break;
+    }
     plat_wait(debug_thread, RETIRE_WAIT_MS);
+    debug_thread_parked.store(false, std::memory_order_release);
 }
 
 static void forget_debug_thread() {

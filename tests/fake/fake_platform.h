@@ -44,6 +44,11 @@ const std::vector<transfer> &writes();
 void set_launch_result(bool succeeds);
 std::string launched_command_line();
 int launch_count();
+// While held, a launch blocks inside the platform call until released (or its thread is
+// terminated, which is counted: a thread must never be ended inside the launch).
+void hold_launches(bool hold);
+bool wait_until_launch_held(uint32_t ms);
+int kills_inside_launch();
 
 // Debug events: queued by the test, received by the loop in order.
 void push_event(const DEBUG_EVENT &event);
@@ -70,6 +75,10 @@ void set_thread_creation(bool succeeds);
 
 // Process control as the system saw it.
 int terminate_process_calls();
+// When false, terminating the debuggee no longer reaches its debugger as an exit event.
+void set_termination_reported(bool reported);
+// When false, event creation fails (returns a null handle).
+void set_event_creation(bool succeeds);
 int terminate_thread_calls();
 int closed_handles();
 int key_waits();

@@ -1,6 +1,5 @@
 #include "tests/unit/support/capture.h"
 
-#include <stdio_ext.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -31,13 +30,13 @@ std::string capture_end() {
 }
 
 void feed_stdin(const std::string &bytes) {
-    FILE *source = tmpfile();
-    fwrite(bytes.data(), 1, bytes.size(), source);
-    fflush(source);
-    rewind(source);
-    __fpurge(stdin); // what stdin still buffered from earlier input must not come back
-    dup2(fileno(source), fileno(stdin));
-    fclose(source);
-    clearerr(stdin);
-    rewind(stdin);
+    // freopen gives stdin a fresh stream: nothing buffered from earlier input survives.
+    char path[] = "/tmp/dbg32-stdin-XXXXXX";
+    int file = mkstemp(path);
+    if (file < 0 || write(file, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+        abort();
+    close(file);
+    if (freopen(path, "rb", stdin) == nullptr)
+        abort();
+    unlink(path);
 }
