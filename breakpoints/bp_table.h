@@ -18,4 +18,6 @@ extern uint8_t bp_count;
 void bp_clear();
 
 // The lowest occupied slot; 255 (no slot) when the table is empty.
-inline uint8_t bp_low_slot() { return static_cast<uint8_t>(BP_SLOTS - bp_count); }
+inline uint8_t bp_low_slot() {
+    return static_cast<uint8_t>(BP_SLOTS - bp_count);
+}

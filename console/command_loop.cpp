@@ -38,27 +38,27 @@ static void cmd_dec() {
         printf("error \xB9%d\n", code);
 }
 
-static void cmd_stop() { debug_stop(); }
-static void cmd_resume() { debug_resume(); }
-static void cmd_cont() { debug_continue(0); }
+static void cmd_stop() {
+    debug_stop();
+}
+static void cmd_resume() {
+    debug_resume();
+}
+static void cmd_cont() {
+    debug_continue(0);
+}
 static void cmd_thrd() {}
 
 // "exit" is handled by the loop itself: it is the one row that ends it.
 static void cmd_exit() {}
 
 static const command_row command_table[] = {
-    {"dis ", MATCH_PREFIX, cmd_dis},
-    {"dump", MATCH_PREFIX, cmd_dump},
-    {"b ", MATCH_PREFIX, cmd_break_set},
-    {"d ", MATCH_PREFIX, cmd_break_remove},
-    {"hex ", MATCH_PREFIX, cmd_hex},
-    {"dec ", MATCH_PREFIX, cmd_dec},
-    {"exit", MATCH_WHOLE_LINE, cmd_exit},
-    {"rest", MATCH_WHOLE_LINE, cmd_rest},
-    {"stop", MATCH_WHOLE_LINE, cmd_stop},
-    {"resume", MATCH_WHOLE_LINE, cmd_resume},
-    {"cont", MATCH_WHOLE_LINE, cmd_cont},
-    {"thrd", MATCH_WHOLE_LINE, cmd_thrd},
+    {"dis ", MATCH_PREFIX, cmd_dis},      {"dump", MATCH_PREFIX, cmd_dump},
+    {"b ", MATCH_PREFIX, cmd_break_set},  {"d ", MATCH_PREFIX, cmd_break_remove},
+    {"hex ", MATCH_PREFIX, cmd_hex},      {"dec ", MATCH_PREFIX, cmd_dec},
+    {"exit", MATCH_WHOLE_LINE, cmd_exit}, {"rest", MATCH_WHOLE_LINE, cmd_rest},
+    {"stop", MATCH_WHOLE_LINE, cmd_stop}, {"resume", MATCH_WHOLE_LINE, cmd_resume},
+    {"cont", MATCH_WHOLE_LINE, cmd_cont}, {"thrd", MATCH_WHOLE_LINE, cmd_thrd},
 };
 
 static bool row_matches(const command_row &row) {
@@ -75,9 +75,8 @@ static void print_event_report() {
                static_cast<unsigned>(copy.dwProcessId),
                static_cast<unsigned>(copy.u.ExitProcess.dwExitCode));
     else if (notification == POLL_EXCEPTION)
-        printf("Exception on addr %08X\n",
-               static_cast<unsigned>(reinterpret_cast<uintptr_t>(
-                   copy.u.Exception.ExceptionRecord.ExceptionAddress)));
+        printf("Exception on addr %08X\n", static_cast<unsigned>(reinterpret_cast<uintptr_t>(
+                                               copy.u.Exception.ExceptionRecord.ExceptionAddress)));
 }
 
 bool dispatch_command() {

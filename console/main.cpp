@@ -1,3 +1,5 @@
 #include "console/program_entry.h"
 
-int main(int argc, char **argv) { return dbg32_main(argc, argv); }
+int main(int argc, char **argv) {
+    return dbg32_main(argc, argv);
+}

@@ -84,7 +84,9 @@ static uint8_t convert_hex_digits(const char *digits, size_t count, uint32_t *va
     return 0;
 }
 
-static bool has_hex_prefix(const char *text) { return text[0] == '0' && text[1] == 'x'; }
+static bool has_hex_prefix(const char *text) {
+    return text[0] == '0' && text[1] == 'x';
+}
 
 uint8_t hexstr_to_uint(const char *text, uint32_t *value) {
     size_t length = strlen(text);

@@ -23,7 +23,9 @@ void core_lock_acquire() {
         plat_sleep(0);
 }
 
-void core_lock_release() { core_lock.clear(std::memory_order_release); }
+void core_lock_release() {
+    core_lock.clear(std::memory_order_release);
+}
 
 static bool version_supported(uint32_t major, uint32_t minor) {
     return major > 5 || (major == 5 && minor >= 1);

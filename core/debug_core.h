@@ -33,7 +33,9 @@ extern DWORD debug_thread_id;
 // 2 already initialised; 3 the hand-off events could not be created.
 uint8_t debug_core_init();
 
-inline uint8_t load_debug_state() { return debug_state.load(std::memory_order_acquire); }
+inline uint8_t load_debug_state() {
+    return debug_state.load(std::memory_order_acquire);
+}
 inline void store_debug_state(uint8_t state) {
     debug_state.store(state, std::memory_order_release);
 }

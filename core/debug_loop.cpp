@@ -14,11 +14,13 @@ std::atomic<bool> debug_thread_parked{false};
 static DEBUG_EVENT notified_exception;
 static DEBUG_EVENT notified_exit;
 
-static bool retired() { return debug_thread_retired.load(std::memory_order_acquire); }
+static bool retired() {
+    return debug_thread_retired.load(std::memory_order_acquire);
+}
 
 static uint32_t flag_status() {
     return pass_exception.load(std::memory_order_acquire) != 0 ? CONTINUE_NOT_HANDLED
-                                                                : CONTINUE_HANDLED;
+                                                               : CONTINUE_HANDLED;
 }
 
 // Stores a state of the debug thread's, unless the console has retired it.
@@ -164,8 +166,8 @@ static uint8_t run_events(DEBUG_EVENT *creation) {
             notify(STATE_IDLE, &notified_exit, exit_event);
             return 0;
         }
-        if (!plat_continue_debug_event(last_debug_event.dwProcessId,
-                                       last_debug_event.dwThreadId, status))
+        if (!plat_continue_debug_event(last_debug_event.dwProcessId, last_debug_event.dwThreadId,
+                                       status))
             return give_up_run();
         release_event_handles(last_debug_event);
         if (!retired())

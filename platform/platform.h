@@ -23,8 +23,8 @@
 
 // Continuation statuses, named once here.
 enum continue_status : uint32_t {
-    CONTINUE_HANDLED = 0x00010002u,      // DBG_CONTINUE
-    CONTINUE_NOT_HANDLED = 0x80010001u,  // DBG_EXCEPTION_NOT_HANDLED
+    CONTINUE_HANDLED = 0x00010002u,     // DBG_CONTINUE
+    CONTINUE_NOT_HANDLED = 0x80010001u, // DBG_EXCEPTION_NOT_HANDLED
 };
 
 // Debug event codes of the debugging interface.

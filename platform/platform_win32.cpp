@@ -9,7 +9,9 @@ bool plat_launch_debuggee(char *command_line, STARTUPINFOA *startup, PROCESS_INF
                           nullptr, nullptr, startup, info) != 0;
 }
 
-bool plat_wait_debug_event(DEBUG_EVENT *event) { return WaitForDebugEvent(event, INFINITE) != 0; }
+bool plat_wait_debug_event(DEBUG_EVENT *event) {
+    return WaitForDebugEvent(event, INFINITE) != 0;
+}
 
 bool plat_continue_debug_event(DWORD process_id, DWORD thread_id, uint32_t status) {
     return ContinueDebugEvent(process_id, thread_id, status) != 0;
@@ -45,7 +47,9 @@ void plat_terminate_thread(HANDLE thread, uint32_t exit_code) {
     TerminateThread(thread, exit_code);
 }
 
-void plat_close_handle(HANDLE handle) { CloseHandle(handle); }
+void plat_close_handle(HANDLE handle) {
+    CloseHandle(handle);
+}
 
 bool plat_system_closes_thread_handles() {
     // Wine's debugging interface leaves these handles to the debugger.
@@ -54,7 +58,9 @@ bool plat_system_closes_thread_handles() {
     return !under_wine;
 }
 
-void plat_sleep(uint32_t milliseconds) { Sleep(milliseconds); }
+void plat_sleep(uint32_t milliseconds) {
+    Sleep(milliseconds);
+}
 
 plat_process_routine plat_find_system_routine(const char *name) {
     HMODULE ntdll = GetModuleHandleA("ntdll.dll");
@@ -64,11 +70,17 @@ plat_process_routine plat_find_system_routine(const char *name) {
         reinterpret_cast<void *>(GetProcAddress(ntdll, name)));
 }
 
-HANDLE plat_create_event() { return CreateEventA(nullptr, TRUE, FALSE, nullptr); }
+HANDLE plat_create_event() {
+    return CreateEventA(nullptr, TRUE, FALSE, nullptr);
+}
 
-void plat_set_event(HANDLE event) { SetEvent(event); }
+void plat_set_event(HANDLE event) {
+    SetEvent(event);
+}
 
-void plat_reset_event(HANDLE event) { ResetEvent(event); }
+void plat_reset_event(HANDLE event) {
+    ResetEvent(event);
+}
 
 bool plat_wait(HANDLE object, uint32_t milliseconds) {
     return WaitForSingleObject(object, milliseconds) == WAIT_OBJECT_0;
@@ -84,7 +96,9 @@ bool plat_get_version(uint32_t *major, uint32_t *minor) {
     return true;
 }
 
-void *plat_load_library(const char *name) { return reinterpret_cast<void *>(LoadLibraryA(name)); }
+void *plat_load_library(const char *name) {
+    return reinterpret_cast<void *>(LoadLibraryA(name));
+}
 
 void *plat_find_export(void *module, const char *name) {
     return reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(module), name));
@@ -105,9 +119,9 @@ static bool is_key_press(const INPUT_RECORD &record) {
 void plat_wait_key() {
     // The key comes from the console itself, not from standard input; without a console
     // there is nothing to wait for.
-    HANDLE console = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                 nullptr);
+    HANDLE console =
+        CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
     if (console == INVALID_HANDLE_VALUE)
         return;
     DWORD old_mode = 0;

@@ -23,18 +23,27 @@ TEST(ConsoleE2e, NumberCommands) {
     expect_exchanges(debugger, {
                                    {"hex 1Fh", "number is = 0000001F\n"},
                                    {"hex 0x1f", "number is = 0000001F\n"},
-                                   {"hex 1F", "error \xB9" "12\n"},
-                                   {"hex ", "error \xB9" "1\n"},
-                                   {"hex  1Fh", "error \xB9" "11\n"},
-                                   {"hex 0x1Fh", "error \xB9" "3\n"},
-                                   {"hex 100000000h", "error \xB9" "2\n"},
+                                   {"hex 1F", "error \xB9"
+                                              "12\n"},
+                                   {"hex ", "error \xB9"
+                                            "1\n"},
+                                   {"hex  1Fh", "error \xB9"
+                                                "11\n"},
+                                   {"hex 0x1Fh", "error \xB9"
+                                                 "3\n"},
+                                   {"hex 100000000h", "error \xB9"
+                                                      "2\n"},
                                    {"hex FFFFFFFFh", "number is = FFFFFFFF\n"},
                                    {"dec 42", "number is = 00000042\n"},
                                    {"dec 4294967295", "number is = 4294967295\n"},
-                                   {"dec 4294967296", "error \xB9" "4\n"},
-                                   {"dec 12a", "error \xB9" "3\n"},
-                                   {"dec ", "error \xB9" "1\n"},
-                                   {"dec 99999999999", "error \xB9" "2\n"},
+                                   {"dec 4294967296", "error \xB9"
+                                                      "4\n"},
+                                   {"dec 12a", "error \xB9"
+                                               "3\n"},
+                                   {"dec ", "error \xB9"
+                                            "1\n"},
+                                   {"dec 99999999999", "error \xB9"
+                                                       "2\n"},
                                });
 }
 
@@ -62,9 +71,12 @@ TEST(ConsoleE2e, DispatchRules) {
                                    {"dis ", ""},
                                    {"dump 401000", ""},
                                    {"dis 0X401000", ""},
-                                   {"b 401000", "hexstr_to_uint   error \xB9" "12\n"},
-                                   {"b ", "hexstr_to_uint   error \xB9" "1\n"},
-                                   {"d  401000h", "hexstr_to_uint   error \xB9" "11\n"},
+                                   {"b 401000", "hexstr_to_uint   error \xB9"
+                                                "12\n"},
+                                   {"b ", "hexstr_to_uint   error \xB9"
+                                          "1\n"},
+                                   {"d  401000h", "hexstr_to_uint   error \xB9"
+                                                  "11\n"},
                                    {"d 401000h", "break not remove - error _255\n"},
                                    {"b 0h", "break not set - error _254\n"},
                                });

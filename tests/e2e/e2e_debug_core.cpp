@@ -44,7 +44,8 @@ std::string read_text(const std::string &path) {
 
 // Reads the stop address out of an exception report.
 bool is_exception_report(const std::string &report) {
-    static const std::regex pattern("\\.\\.\\.unknown command\\.\\.\\.\r\nException on addr [0-9A-F]{8}\r\n");
+    static const std::regex pattern(
+        "\\.\\.\\.unknown command\\.\\.\\.\r\nException on addr [0-9A-F]{8}\r\n");
     return std::regex_match(report, pattern);
 }
 
@@ -61,8 +62,9 @@ TEST(DebugCoreE2e, InitialStopThenEndReportedOnce) {
     EXPECT_EQ(debugger.count_processes("end_at_once"), 1);
     EXPECT_EQ(debugger.command("cont"), "");
     std::string end = debugger.poll_until("terminated");
-    static const std::regex pattern("\\.\\.\\.unknown command\\.\\.\\.\r\nProcess with PID 0x[0-9A-F]{4,8} "
-                                    "terminated, existing code = 0x1234\r\n");
+    static const std::regex pattern(
+        "\\.\\.\\.unknown command\\.\\.\\.\r\nProcess with PID 0x[0-9A-F]{4,8} "
+        "terminated, existing code = 0x1234\r\n");
     EXPECT_TRUE(std::regex_match(end, pattern)) << testing::PrintToString(end);
     EXPECT_EQ(debugger.command(""), UNKNOWN);
     EXPECT_EQ(debugger.command("cont"), "");
@@ -100,7 +102,8 @@ TEST(DebugCoreE2e, LaunchCommandLineIsCutAt255) {
     std::string directory = make_temp_dir();
     for (size_t length : {255u, 256u, 300u}) {
         std::string output = directory + "/line" + std::to_string(length) + ".txt";
-        std::string line = windows_path(target_path("write_cmdline")) + " " + windows_path(output) + " ";
+        std::string line =
+            windows_path(target_path("write_cmdline")) + " " + windows_path(output) + " ";
         ASSERT_LT(line.size(), 200u);
         line += std::string(length - line.size(), 'A');
         ASSERT_EQ(line.size(), length);
@@ -148,9 +151,10 @@ TEST(DebugCoreE2e, OldSystemIsRefused) {
     std::string directory = make_temp_dir();
     copy_file(win32_dir() + "/dbg32.exe", directory + "/dbg32_win2k.exe");
     copy_file(win32_dir() + "/disasm.dll", directory + "/disasm.dll");
-    run_result configured = run_wine({"reg", "add", "HKCU\\Software\\Wine\\AppDefaults\\dbg32_win2k.exe",
-                                      "/v", "Version", "/t", "REG_SZ", "/d", "win2k", "/f"},
-                                     "", 60000);
+    run_result configured =
+        run_wine({"reg", "add", "HKCU\\Software\\Wine\\AppDefaults\\dbg32_win2k.exe", "/v",
+                  "Version", "/t", "REG_SZ", "/d", "win2k", "/f"},
+                 "", 60000);
     ASSERT_TRUE(configured.exited);
     session debugger({target_path("run_forever")}, directory + "/dbg32_win2k.exe", directory);
     std::string output;

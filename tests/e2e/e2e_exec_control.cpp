@@ -76,7 +76,8 @@ TEST(ExecControlE2e, StopAndResume) {
 void expect_fresh_run(session &debugger, uint32_t old_breakpoint) {
     std::string stop = debugger.poll_until("Exception on addr");
     EXPECT_NE(stop, "") << "no initial stop after rest";
-    EXPECT_EQ(debugger.command("d " + hex8(old_breakpoint) + "h"), crlf("break not remove - error _255\n"));
+    EXPECT_EQ(debugger.command("d " + hex8(old_breakpoint) + "h"),
+              crlf("break not remove - error _255\n"));
     expect_nothing_pending(debugger);
     EXPECT_EQ(debugger.count_processes("run_forever"), 1);
 }
@@ -110,7 +111,8 @@ TEST(ExecControlE2e, RestInEachState) {
     // Stopped at a breakpoint that was hit.
     debugger.command("b " + hex8(tick) + "h");
     debugger.command("cont");
-    EXPECT_EQ(debugger.poll_until("Exception on addr"), UNKNOWN + crlf("Exception on addr " + hex8(tick) + "\n"));
+    EXPECT_EQ(debugger.poll_until("Exception on addr"),
+              UNKNOWN + crlf("Exception on addr " + hex8(tick) + "\n"));
     EXPECT_EQ(debugger.command("rest"), "");
     expect_fresh_run(debugger, tick);
     // And the new run really runs after "cont".
@@ -141,8 +143,9 @@ TEST(ExecControlE2e, RestAfterTheEnd) {
         usleep(50 * 1000);
         first = debugger.command("");
     }
-    static const std::regex second_end("\\.\\.\\.unknown command\\.\\.\\.\r\nProcess with PID 0x[0-9A-F]{4,8} "
-                                       "terminated, existing code = 0x1234\r\n");
+    static const std::regex second_end(
+        "\\.\\.\\.unknown command\\.\\.\\.\r\nProcess with PID 0x[0-9A-F]{4,8} "
+        "terminated, existing code = 0x1234\r\n");
     EXPECT_TRUE(std::regex_match(first, second_end)) << first;
     EXPECT_NE(first, end) << "the second run is another process";
     EXPECT_NE(debugger.poll_until("Exception on addr"), "");

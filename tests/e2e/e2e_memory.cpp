@@ -68,7 +68,8 @@ TEST_F(MemoryE2e, DumpShowsTheImageWithBreakpointsMasked) {
     debugger.command("b " + hex8(known) + "h");
     debugger.command("b " + hex8(known + 4) + "h");
     EXPECT_EQ(debugger.command("dump " + hex8(known) + "h"), wanted);
-    EXPECT_EQ(debugger.command("dump " + hex8(known) + "h 1"), crlf(expected.substr(0, 1 + 9 + 48) + "\n"));
+    EXPECT_EQ(debugger.command("dump " + hex8(known) + "h 1"),
+              crlf(expected.substr(0, 1 + 9 + 48) + "\n"));
 }
 
 // push ebp; mov ebp, esp; sub esp, 10h; mov eax, [ebp+8]; add eax, imm32; call rel32;
@@ -80,8 +81,8 @@ TEST_F(MemoryE2e, DisLabelsAdvanceByInstructionLengths) {
         if (with_breakpoint)
             debugger.command("b " + hex8(known + 3) + "h");
         std::string listing = debugger.command("dis " + hex8(known) + "h 9");
-        std::string expected_echo = "argc = 3\r\nargv[2] = 9\r\nargv[1] = " + hex8(known) +
-                                    "h\r\nargv[0] = dis\r\n";
+        std::string expected_echo =
+            "argc = 3\r\nargv[2] = 9\r\nargv[1] = " + hex8(known) + "h\r\nargv[0] = dis\r\n";
         ASSERT_EQ(listing.substr(0, expected_echo.size()), expected_echo);
         std::string lines = listing.substr(expected_echo.size());
         uint32_t label = known;
@@ -114,11 +115,13 @@ TEST_F(MemoryE2e, BreakpointIsHitAndReported) {
 }
 
 TEST_F(MemoryE2e, UnreadableMemory) {
-    EXPECT_EQ(debugger.command("b 10h"), crlf("\nindex = 254\nFind = No\nbreak not set - error _2\n"));
+    EXPECT_EQ(debugger.command("b 10h"),
+              crlf("\nindex = 254\nFind = No\nbreak not set - error _2\n"));
     EXPECT_EQ(debugger.command("d 10h"), crlf("break not remove - error _255\n"));
     EXPECT_EQ(debugger.command("dump 10h"), crlf("_error reading memory_\n"));
-    EXPECT_EQ(debugger.command("dis 10h 3"),
-              crlf("argc = 3\nargv[2] = 3\nargv[1] = 10h\nargv[0] = dis\n_error reading memory_\n"));
+    EXPECT_EQ(
+        debugger.command("dis 10h 3"),
+        crlf("argc = 3\nargv[2] = 3\nargv[1] = 10h\nargv[0] = dis\n_error reading memory_\n"));
     EXPECT_EQ(debugger.command("dump 0xFFFFFF00 24"), crlf("_error reading memory_\n"));
 }
 

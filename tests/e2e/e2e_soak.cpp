@@ -25,9 +25,8 @@ struct process_figures {
 process_figures probe(const std::string &image) {
     run_result run = run_wine({target_path("process_probe"), image}, "", 30000);
     process_figures figures;
-    figures.found = run.exit_code == 0 &&
-                    sscanf(run.output.c_str(), "handles=%lu working_set=%lu", &figures.handles,
-                           &figures.working_set) == 2;
+    figures.found = run.exit_code == 0 && sscanf(run.output.c_str(), "handles=%lu working_set=%lu",
+                                                 &figures.handles, &figures.working_set) == 2;
     return figures;
 }
 
@@ -74,7 +73,8 @@ TEST(SoakE2e, HundredRestartsLeakNothing) {
     EXPECT_EQ(debugger.count_processes("run_forever"), 1);
     process_figures last = probe("dbg32_soak.exe");
     ASSERT_TRUE(last.found);
-    EXPECT_LE(last.handles, first.handles + 2) << "handles after the first restart: " << first.handles;
+    EXPECT_LE(last.handles, first.handles + 2)
+        << "handles after the first restart: " << first.handles;
     RecordProperty("handles_first", static_cast<int>(first.handles));
     RecordProperty("handles_last", static_cast<int>(last.handles));
     printf("handles %lu -> %lu, working set %lu -> %lu\n", first.handles, last.handles,
@@ -128,17 +128,22 @@ class busy_session {
         else if (choice < 70)
             EXPECT_EQ(debugger_.command("resume"), "");
         else if (choice < 75)
-            EXPECT_EQ(debugger_.command("dump " + hex8(known_) + "h 24").substr(0, 11), "\r\n" + hex8(known_) + ":");
+            EXPECT_EQ(debugger_.command("dump " + hex8(known_) + "h 24").substr(0, 11),
+                      "\r\n" + hex8(known_) + ":");
         else if (choice < 80)
             EXPECT_EQ(debugger_.command("dis " + hex8(known_) + "h 24").substr(0, 8), "argc = 3");
         else if (choice < 85)
-            EXPECT_NE(debugger_.command("b " + hex8(tick_) + "h").find("\r\nFind = "), std::string::npos);
+            EXPECT_NE(debugger_.command("b " + hex8(tick_) + "h").find("\r\nFind = "),
+                      std::string::npos);
         else if (choice < 90)
-            EXPECT_NE(debugger_.command("d " + hex8(tick_) + "h").find("remove"), std::string::npos);
+            EXPECT_NE(debugger_.command("d " + hex8(tick_) + "h").find("remove"),
+                      std::string::npos);
         else if (choice < 95)
-            EXPECT_NE(debugger_.command("b " + hex8(known_ + offset) + "h").find("Find = "), std::string::npos);
+            EXPECT_NE(debugger_.command("b " + hex8(known_ + offset) + "h").find("Find = "),
+                      std::string::npos);
         else
-            EXPECT_NE(debugger_.command("d " + hex8(known_ + offset) + "h").find("remove"), std::string::npos);
+            EXPECT_NE(debugger_.command("d " + hex8(known_ + offset) + "h").find("remove"),
+                      std::string::npos);
     }
 
     int reports() const { return reports_; }
@@ -160,12 +165,14 @@ class busy_session {
 
     void check_report(const std::string &report) {
         reports_++;
-        ASSERT_EQ(report.find("terminated"), std::string::npos) << "an earlier run's end: " << report;
+        ASSERT_EQ(report.find("terminated"), std::string::npos)
+            << "an earlier run's end: " << report;
         uint32_t address = address_in(report);
         if (address != page_) {
             EXPECT_EQ(old_pages_.count(address), 0u) << "a stop of an earlier run: " << report;
         }
-        EXPECT_TRUE(address == initial_ || address == tick_ || address == page_ || page_ == 0) << report;
+        EXPECT_TRUE(address == initial_ || address == tick_ || address == page_ || page_ == 0)
+            << report;
     }
 
     // Lets the new run go and learns where it will stop.
@@ -197,7 +204,8 @@ class busy_session {
 
 TEST(SoakE2e, LongBusySession) {
     std::string directory = soak_copy();
-    session debugger({target_path("busy_debuggee")}, directory + "/dbg32_soak.exe", win32_dir() + "/targets");
+    session debugger({target_path("busy_debuggee")}, directory + "/dbg32_soak.exe",
+                     win32_dir() + "/targets");
     busy_session soak(debugger);
     soak.start();
     std::mt19937 random(12345);

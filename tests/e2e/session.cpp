@@ -74,9 +74,15 @@ pid_t spawn_wine(const std::vector<std::string> &arguments, const std::string &d
 
 } // namespace
 
-std::string win32_dir() { return DBG32_E2E_WIN32_DIR; }
-std::string wine_prefix() { return DBG32_E2E_WINEPREFIX; }
-std::string target_path(const std::string &name) { return win32_dir() + "/targets/" + name + ".exe"; }
+std::string win32_dir() {
+    return DBG32_E2E_WIN32_DIR;
+}
+std::string wine_prefix() {
+    return DBG32_E2E_WINEPREFIX;
+}
+std::string target_path(const std::string &name) {
+    return win32_dir() + "/targets/" + name + ".exe";
+}
 
 uint32_t target_symbol(const std::string &target, const std::string &symbol) {
     std::istringstream lines(read_file(win32_dir() + "/targets/" + target + ".sym"));
@@ -94,7 +100,9 @@ uint32_t target_symbol(const std::string &target, const std::string &symbol) {
 std::vector<uint8_t> target_image_bytes(const std::string &target, uint32_t address,
                                         uint32_t count) {
     std::string image = read_file(target_path(target));
-    auto u16 = [&](size_t at) { return uint32_t(uint8_t(image[at])) | uint32_t(uint8_t(image[at + 1])) << 8; };
+    auto u16 = [&](size_t at) {
+        return uint32_t(uint8_t(image[at])) | uint32_t(uint8_t(image[at + 1])) << 8;
+    };
     auto u32 = [&](size_t at) { return u16(at) | u16(at + 2) << 16; };
     uint32_t header = u32(0x3C);
     uint32_t sections = u16(header + 6);
@@ -186,8 +194,8 @@ std::string session::read_to_prompt(uint32_t timeout_ms) {
             return before;
         }
         if (!read_more(static_cast<uint32_t>(remaining_ms(deadline)))) {
-            ADD_FAILURE() << "no prompt within " << timeout_ms << " ms; output so far: "
-                          << testing::PrintToString(pending_);
+            ADD_FAILURE() << "no prompt within " << timeout_ms
+                          << " ms; output so far: " << testing::PrintToString(pending_);
             std::string partial = pending_;
             pending_.clear();
             return partial;

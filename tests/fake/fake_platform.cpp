@@ -282,7 +282,9 @@ void plat_close_handle(HANDLE) {
     handles_closed++;
 }
 
-bool plat_system_closes_thread_handles() { return true; }
+bool plat_system_closes_thread_handles() {
+    return true;
+}
 
 void plat_sleep(uint32_t milliseconds) {
     die_if_killed();
@@ -335,9 +337,8 @@ bool plat_wait(HANDLE object, uint32_t milliseconds) {
             return reinterpret_cast<fake_thread *>(header)->ended;
         return reinterpret_cast<fake_event *>(header)->signalled;
     };
-    bool signalled = milliseconds == PLAT_INFINITE
-                         ? (changed.wait(held, done), true)
-                         : wait_for(held, milliseconds, done);
+    bool signalled = milliseconds == PLAT_INFINITE ? (changed.wait(held, done), true)
+                                                   : wait_for(held, milliseconds, done);
     die_if_killed(held);
     return signalled;
 }
@@ -349,7 +350,9 @@ bool plat_get_version(uint32_t *major, uint32_t *minor) {
     return true;
 }
 
-void *plat_load_library(const char *) { return library_present ? &fake_library : nullptr; }
+void *plat_load_library(const char *) {
+    return library_present ? &fake_library : nullptr;
+}
 
 void *plat_find_export(void *, const char *name) {
     if (!export_present || strcmp(name, "Disasm") != 0)
@@ -441,7 +444,9 @@ void reset() {
     disasm_fn = nullptr;
 }
 
-HANDLE process_handle() { return &the_process; }
+HANDLE process_handle() {
+    return &the_process;
+}
 
 void map_memory(uint32_t address, const std::vector<uint8_t> &bytes) {
     std::lock_guard<std::mutex> held(lock);
@@ -469,8 +474,12 @@ void fail_writes_at(uint32_t address) {
     failing_writes.insert(address);
 }
 
-const std::vector<transfer> &reads() { return read_log; }
-const std::vector<transfer> &writes() { return write_log; }
+const std::vector<transfer> &reads() {
+    return read_log;
+}
+const std::vector<transfer> &writes() {
+    return write_log;
+}
 
 void set_launch_result(bool succeeds) {
     std::lock_guard<std::mutex> held(lock);
@@ -591,8 +600,12 @@ int resume_calls() {
     return resumes;
 }
 
-void set_library_present(bool present) { library_present = present; }
-void set_export_present(bool present) { export_present = present; }
+void set_library_present(bool present) {
+    library_present = present;
+}
+void set_export_present(bool present) {
+    export_present = present;
+}
 
 void set_thread_creation(bool succeeds) {
     std::lock_guard<std::mutex> held(lock);

@@ -42,7 +42,8 @@ static DWORD WINAPI short_thread(LPVOID parameter) {
 static void (*make_stop_page(void))(void) {
     DWORD slot = (GetCurrentProcessId() >> 2) & 0xFF;
     void *wanted = (void *)(0x20000000u + slot * 0x10000u);
-    unsigned char *page = VirtualAlloc(wanted, 0x1000, MEM_RESERVE | MEM_COMMIT, PAGE_EXECUTE_READWRITE);
+    unsigned char *page =
+        VirtualAlloc(wanted, 0x1000, MEM_RESERVE | MEM_COMMIT, PAGE_EXECUTE_READWRITE);
     if (page == NULL)
         page = VirtualAlloc(NULL, 0x1000, MEM_RESERVE | MEM_COMMIT, PAGE_EXECUTE_READWRITE);
     page[0] = 0xCC; /* int3 */

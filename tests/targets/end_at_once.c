@@ -2,4 +2,6 @@
    where a breakpoint can stay until the end. */
 void never_called(void) {}
 
-int main(void) { return 0x1234; }
+int main(void) {
+    return 0x1234;
+}

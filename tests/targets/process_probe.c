@@ -1,6 +1,7 @@
 /* Prints the handle count and the working set of the first process with the given image
    name: "handles=N working_set=N". Exit code 1 when there is no such process. */
 #include <windows.h>
+
 #include <psapi.h>
 #include <stdio.h>
 #include <string.h>
@@ -27,8 +28,8 @@ typedef LONG(WINAPI *query_system_fn)(ULONG, PVOID, ULONG, PULONG);
    for another process everywhere. */
 static DWORD count_handles(DWORD pid) {
     static BYTE buffer[8 << 20];
-    query_system_fn query =
-        (query_system_fn)(void *)GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation");
+    query_system_fn query = (query_system_fn)(void *)GetProcAddress(GetModuleHandleA("ntdll.dll"),
+                                                                    "NtQuerySystemInformation");
     ULONG needed = 0;
     if (query == NULL || query(16, buffer, sizeof buffer, &needed) != 0)
         return 0;

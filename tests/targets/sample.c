@@ -14,7 +14,9 @@ __asm__(".text\n"
         "    nop\n"
         "    jmp _add_square_body\n");
 
-__attribute__((noinline, used)) void add_square_body(unsigned long n) { total += n * n; }
+__attribute__((noinline, used)) void add_square_body(unsigned long n) {
+    total += n * n;
+}
 
 int main(void) {
     for (unsigned long n = 1; n <= 600; n++) {

@@ -30,7 +30,6 @@ uint32_t PLAT_CDECL one_byte_decoder(const uint8_t *, uint32_t, uint32_t, uint8_
     return 1;
 }
 
-
 class CommandLoop : public ::testing::Test {
   protected:
     void SetUp() override {

@@ -14,10 +14,10 @@
 #include "core/debug_loop.h"
 #include "tests/fake/fake_platform.h"
 #include "tests/unit/support/capture.h"
+#include "tests/unit/support/waiting.h"
 
 namespace {
 
-const uint32_t WAIT_MS = 10000;
 const int NO_RESULT = -1;
 
 std::atomic<int> loop_result{NO_RESULT};
@@ -30,16 +30,6 @@ DWORD PLAT_STDCALL run_loop(void *) {
 
 bool signalled(HANDLE event) {
     return plat_wait(event, 0);
-}
-
-template <typename Predicate> bool spin_until(Predicate done) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(WAIT_MS);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::yield();
-    }
-    return true;
 }
 
 // An exception whose every field derives from its number, so that a report can be

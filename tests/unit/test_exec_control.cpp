@@ -13,23 +13,12 @@
 #include "core/debug_loop.h"
 #include "core/exec_control.h"
 #include "tests/fake/fake_platform.h"
+#include "tests/unit/support/waiting.h"
 
 namespace {
 
-const uint32_t WAIT_MS = 10000;
-
 bool signalled(HANDLE event) {
     return plat_wait(event, 0);
-}
-
-template <typename Predicate> bool spin_until(Predicate done) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(WAIT_MS);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::yield();
-    }
-    return true;
 }
 
 // Runs `work` on a thread of its own; false if it has not finished by the deadline.

@@ -17,20 +17,9 @@
 #include "core/debug_core.h"
 #include "tests/fake/fake_platform.h"
 #include "tests/unit/support/capture.h"
+#include "tests/unit/support/waiting.h"
 
 namespace {
-
-const uint32_t WAIT_MS = 10000;
-
-template <typename Predicate> bool spin_until(Predicate done) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(WAIT_MS);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::yield();
-    }
-    return true;
-}
 
 char program[] = "dbg32.exe";
 char target[] = "target.exe";
