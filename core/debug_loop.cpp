@@ -146,6 +146,8 @@ static uint8_t give_up_run() {
     return LOOP_INTERFACE_FAILED;
 }
 
+// The wait for the next event, parked: the one place besides the wait for "cont" where the
+// console may end this thread.
 static bool wait_debug_event_parked() {
     debug_thread_parked.store(true, std::memory_order_release);
     bool received = plat_wait_debug_event(&last_debug_event);
