@@ -2,31 +2,13 @@
    library, writes a debug string and raises exception 0x6BA, which its own handler
    survives. Every 25th round it stops at an int3 in a page of its own, whose address
    depends on its process id (`stop_page`), so that a stop can be told from the stops of
-   earlier runs. `tick_target` and `known_code` are as in run_forever. */
+   earlier runs. */
 #include <windows.h>
+
+#include "known_code.h"
 
 volatile unsigned round_counter;
 volatile unsigned stop_page;
-
-void tick_target(void);
-void known_code(void);
-
-__asm__(".text\n"
-        ".globl _tick_target\n"
-        "_tick_target:\n"
-        "    nop\n"
-        "    ret\n"
-        ".globl _known_code\n"
-        "_known_code:\n"
-        "    push %ebp\n"
-        "    mov %esp, %ebp\n"
-        "    sub $0x10, %esp\n"
-        "    mov 8(%ebp), %eax\n"
-        "    add $0x12345678, %eax\n"
-        "    call _tick_target\n"
-        "    xor %eax, %eax\n"
-        "    leave\n"
-        "    ret\n");
 
 static LONG CALLBACK on_exception(EXCEPTION_POINTERS *info) {
     if (info->ExceptionRecord->ExceptionCode == 0x6BA)
