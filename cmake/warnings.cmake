@@ -15,3 +15,19 @@ function(dbg32_windows_program target)
         target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++)
     endif()
 endfunction()
+
+# A small Windows console program of the tests or benchmarks, built from NAME.c into
+# `directory`, with its symbol list beside it (NAME.sym, from nm) so that the scripts
+# driving it know where its functions and variables are.
+find_program(DBG32_NM NAMES i686-w64-mingw32-nm nm)
+function(dbg32_windows_helper_program name directory)
+    add_executable(${name} ${name}.c)
+    dbg32_warnings(${name})
+    dbg32_windows_program(${name})
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${directory})
+    if(DBG32_NM)
+        add_custom_command(TARGET ${name} POST_BUILD
+            COMMAND ${DBG32_NM} $<TARGET_FILE:${name}> > ${directory}/${name}.sym
+            VERBATIM)
+    endif()
+endfunction()
