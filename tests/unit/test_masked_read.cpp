@@ -112,7 +112,7 @@ TEST_F(MaskedRead, RangeFromAddressZero) {
     const range_case cases[] = {
         {"1 byte, empty table", {}, 1, {{0, 1}}},
         {"1 byte, a breakpoint above", {1, 0x500}, 1, {{0, 1}}},
-        {"breakpoints inside",
+        {"384 bytes as dump reads them, breakpoints inside",
          {0x10, 0x100, 0x180, 0x500},
          384,
          {{0, 0x10}, {0x11, 0xEF}, {0x101, 0x7F}}},
