@@ -14,10 +14,16 @@ char command_buffer[COMMAND_BUFFER_SIZE];
 
 enum match_kind : uint8_t { MATCH_PREFIX, MATCH_WHOLE_LINE };
 
+// Whether the loop reads another line after the row's handler. The row says so itself:
+// handlers that do the same thing may share one address (a linker may fold identical
+// functions), so the loop never tells rows apart by their handlers.
+enum row_end : uint8_t { LOOP_GOES_ON, LOOP_ENDS };
+
 struct command_row {
     const char *pattern;
     match_kind kind;
     void (*handler)();
+    row_end end;
 };
 
 static void cmd_hex() {
@@ -49,16 +55,22 @@ static void cmd_cont() {
 }
 static void cmd_thrd() {}
 
-// "exit" is handled by the loop itself: it is the one row that ends it.
+// "exit" does its work once the loop has ended (console_exit).
 static void cmd_exit() {}
 
 static const command_row command_table[] = {
-    {"dis ", MATCH_PREFIX, cmd_dis},      {"dump", MATCH_PREFIX, cmd_dump},
-    {"b ", MATCH_PREFIX, cmd_break_set},  {"d ", MATCH_PREFIX, cmd_break_remove},
-    {"hex ", MATCH_PREFIX, cmd_hex},      {"dec ", MATCH_PREFIX, cmd_dec},
-    {"exit", MATCH_WHOLE_LINE, cmd_exit}, {"rest", MATCH_WHOLE_LINE, cmd_rest},
-    {"stop", MATCH_WHOLE_LINE, cmd_stop}, {"resume", MATCH_WHOLE_LINE, cmd_resume},
-    {"cont", MATCH_WHOLE_LINE, cmd_cont}, {"thrd", MATCH_WHOLE_LINE, cmd_thrd},
+    {"dis ", MATCH_PREFIX, cmd_dis, LOOP_GOES_ON},
+    {"dump", MATCH_PREFIX, cmd_dump, LOOP_GOES_ON},
+    {"b ", MATCH_PREFIX, cmd_break_set, LOOP_GOES_ON},
+    {"d ", MATCH_PREFIX, cmd_break_remove, LOOP_GOES_ON},
+    {"hex ", MATCH_PREFIX, cmd_hex, LOOP_GOES_ON},
+    {"dec ", MATCH_PREFIX, cmd_dec, LOOP_GOES_ON},
+    {"exit", MATCH_WHOLE_LINE, cmd_exit, LOOP_ENDS},
+    {"rest", MATCH_WHOLE_LINE, cmd_rest, LOOP_GOES_ON},
+    {"stop", MATCH_WHOLE_LINE, cmd_stop, LOOP_GOES_ON},
+    {"resume", MATCH_WHOLE_LINE, cmd_resume, LOOP_GOES_ON},
+    {"cont", MATCH_WHOLE_LINE, cmd_cont, LOOP_GOES_ON},
+    {"thrd", MATCH_WHOLE_LINE, cmd_thrd, LOOP_GOES_ON},
 };
 
 static bool row_matches(const command_row &row) {
@@ -83,10 +95,8 @@ bool dispatch_command() {
     for (const command_row &row : command_table) {
         if (!row_matches(row))
             continue;
-        if (row.handler == cmd_exit)
-            return false;
         row.handler();
-        return true;
+        return row.end == LOOP_GOES_ON;
     }
     puts("...unknown command...");
     print_event_report();

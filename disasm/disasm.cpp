@@ -9,9 +9,13 @@ namespace {
 constexpr uint32_t max_instruction_length = 15;
 
 // The console reads numbers back with a lowercase "0x" prefix; the formatter copies the string.
-bool set_hex_prefix(ZydisFormatter &formatter) {
+// Every memory operand shows its size: left to the formatter, an instruction with one visible
+// operand omits it, and "inc [eax]" could then be a byte or a dword.
+bool set_properties(ZydisFormatter &formatter) {
     return ZYAN_SUCCESS(ZydisFormatterSetProperty(&formatter, ZYDIS_FORMATTER_PROP_HEX_PREFIX,
-                                                  reinterpret_cast<ZyanUPointer>("0x")));
+                                                  reinterpret_cast<ZyanUPointer>("0x"))) &&
+           ZYAN_SUCCESS(
+               ZydisFormatterSetProperty(&formatter, ZYDIS_FORMATTER_PROP_FORCE_SIZE, ZYAN_TRUE));
 }
 
 // Decoder and formatter are set up once and only read afterwards.
@@ -26,7 +30,7 @@ struct zydis_state {
         ready = ZYAN_SUCCESS(ZydisDecoderInit(&decoder, ZYDIS_MACHINE_MODE_LEGACY_32,
                                               ZYDIS_STACK_WIDTH_32)) &&
                 ZYAN_SUCCESS(ZydisFormatterInit(&formatter, ZYDIS_FORMATTER_STYLE_INTEL)) &&
-                set_hex_prefix(formatter);
+                set_properties(formatter);
     }
 };
 

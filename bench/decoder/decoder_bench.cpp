@@ -14,7 +14,8 @@ namespace {
 
 std::vector<code_section> corpus;
 
-// Zydis as the adapter sets it up: 32-bit code, Intel syntax, "0x" prefix, no address.
+// Zydis as the adapter sets it up: 32-bit code, Intel syntax, "0x" prefix, memory operand
+// sizes always shown, no address.
 struct raw_zydis {
     ZydisDecoder decoder;
     ZydisFormatter formatter;
@@ -24,6 +25,7 @@ struct raw_zydis {
         ZydisFormatterInit(&formatter, ZYDIS_FORMATTER_STYLE_INTEL);
         ZydisFormatterSetProperty(&formatter, ZYDIS_FORMATTER_PROP_HEX_PREFIX,
                                   reinterpret_cast<ZyanUPointer>("0x"));
+        ZydisFormatterSetProperty(&formatter, ZYDIS_FORMATTER_PROP_FORCE_SIZE, ZYAN_TRUE);
     }
 
     uint32_t decode(const uint8_t *code, uint32_t size, char *text) const {

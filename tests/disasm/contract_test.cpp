@@ -26,14 +26,14 @@ TEST(DisasmKnown, common_integer_instructions) {
         {{0x89, 0xE5}, 2, "mov ebp, esp"},
         {{0x8B, 0xEC}, 2, "mov ebp, esp"},
         {{0x83, 0xEC, 0x18}, 3, "sub esp, 0x18"},
-        {{0x8B, 0x45, 0xF8}, 3, "mov eax, [ebp-0x08]"},
+        {{0x8B, 0x45, 0xF8}, 3, "mov eax, dword ptr [ebp-0x08]"},
         {{0xC7, 0x44, 0x24, 0x04, 0xFF, 0xFF, 0xFF, 0xFF},
          8,
          "mov dword ptr [esp+0x04], 0xFFFFFFFF"},
-        {{0x8B, 0x04, 0x85, 0xE0, 0x10, 0x40, 0x00}, 7, "mov eax, [eax*4+0x4010E0]"},
+        {{0x8B, 0x04, 0x85, 0xE0, 0x10, 0x40, 0x00}, 7, "mov eax, dword ptr [eax*4+0x4010E0]"},
         {{0xB8, 0x78, 0x56, 0x34, 0x12}, 5, "mov eax, 0x12345678"},
         {{0xC2, 0x08, 0x00}, 3, "ret 0x08"},
-        {{0x0F, 0x1F, 0x44, 0x00, 0x00}, 5, "nop [eax+eax*1], eax"},
+        {{0x0F, 0x1F, 0x44, 0x00, 0x00}, 5, "nop dword ptr [eax+eax*1], eax"},
     };
     for (const known_instruction &known : table)
         expect_decodes_to(known);
@@ -41,12 +41,12 @@ TEST(DisasmKnown, common_integer_instructions) {
 
 TEST(DisasmKnown, prefixes) {
     const known_instruction table[] = {
-        {{0xF0, 0x0F, 0xC1, 0x0A}, 4, "lock xadd [edx], ecx"},
+        {{0xF0, 0x0F, 0xC1, 0x0A}, 4, "lock xadd dword ptr [edx], ecx"},
         {{0xF3, 0xA4}, 2, "rep movsb"},
         {{0xF3, 0xAB}, 2, "rep stosd"},
         {{0x66, 0xB8, 0x34, 0x12}, 4, "mov ax, 0x1234"},
-        {{0x66, 0x89, 0x45, 0xFC}, 4, "mov [ebp-0x04], ax"},
-        {{0x64, 0xA1, 0x18, 0x00, 0x00, 0x00}, 6, "mov eax, fs:[0x00000018]"},
+        {{0x66, 0x89, 0x45, 0xFC}, 4, "mov word ptr [ebp-0x04], ax"},
+        {{0x64, 0xA1, 0x18, 0x00, 0x00, 0x00}, 6, "mov eax, dword ptr fs:[0x00000018]"},
     };
     for (const known_instruction &known : table)
         expect_decodes_to(known);
@@ -55,9 +55,25 @@ TEST(DisasmKnown, prefixes) {
 TEST(DisasmKnown, vector_extensions) {
     const known_instruction table[] = {
         {{0x0F, 0x58, 0xC1}, 3, "addps xmm0, xmm1"},
-        {{0x66, 0x0F, 0x6F, 0x45, 0x10}, 5, "movdqa xmm0, [ebp+0x10]"},
+        {{0x66, 0x0F, 0x6F, 0x45, 0x10}, 5, "movdqa xmm0, xmmword ptr [ebp+0x10]"},
         {{0xC5, 0xF4, 0x58, 0xC2}, 4, "vaddps ymm0, ymm1, ymm2"},
         {{0xC4, 0xE2, 0x7D, 0x18, 0xC0}, 5, "vbroadcastss ymm0, xmm0"},
+    };
+    for (const known_instruction &known : table)
+        expect_decodes_to(known);
+}
+
+// Instructions that differ only in the size of their one memory operand read differently.
+TEST(DisasmKnown, memory_operands_show_their_size) {
+    const known_instruction table[] = {
+        {{0xFE, 0x00}, 2, "inc byte ptr [eax]"},
+        {{0xFF, 0x00}, 2, "inc dword ptr [eax]"},
+        {{0xD9, 0x1C, 0x24}, 3, "fstp dword ptr [esp]"},
+        {{0xDD, 0x1C, 0x24}, 3, "fstp qword ptr [esp]"},
+        {{0xDB, 0x3C, 0x24}, 3, "fstp tbyte ptr [esp]"},
+        {{0xFF, 0x30}, 2, "push dword ptr [eax]"},
+        {{0x66, 0xFF, 0x30}, 3, "push word ptr [eax]"},
+        {{0x8D, 0x76, 0x00}, 3, "lea esi, [esi]"}, // an address, not a memory access
     };
     for (const known_instruction &known : table)
         expect_decodes_to(known);

@@ -17,8 +17,9 @@ const uint32_t BASE = 0x10000;
 const uint32_t SPAN = 0x2000;
 const uint8_t GUARD = 0xA5;
 
+// Never 0 at address 0, where a free slot's saved byte would look the same.
 uint8_t original_byte(uint32_t address) {
-    return static_cast<uint8_t>((address * 2654435761u) >> 13);
+    return static_cast<uint8_t>((address * 2654435761u) >> 13 ^ 0x5A);
 }
 
 // Breakpoints straight into the table (ascending), with 0xCC in the fake memory; the
@@ -100,6 +101,43 @@ TEST_F(MaskedRead, ChunksBetweenBreakpoints) {
         ASSERT_EQ(reads.size(), c.reads.size());
         for (size_t i = 0; i < reads.size(); i++) {
             EXPECT_EQ(reads[i].address, start + static_cast<uint32_t>(c.reads[i].first)) << i;
+            EXPECT_EQ(reads[i].size, c.reads[i].second) << i;
+        }
+    }
+}
+
+// Address 0 is an address like any other: on a debuggee that maps page 0 its byte is read,
+// and the breakpoints above it are masked; without page 0 the reads there fail.
+TEST_F(MaskedRead, RangeFromAddressZero) {
+    const range_case cases[] = {
+        {"1 byte, empty table", {}, 1, {{0, 1}}},
+        {"1 byte, a breakpoint above", {1, 0x500}, 1, {{0, 1}}},
+        {"384 bytes as dump reads them, breakpoints inside",
+         {0x10, 0x100, 0x180, 0x500},
+         384,
+         {{0, 0x10}, {0x11, 0xEF}, {0x101, 0x7F}}},
+        {"a breakpoint at 1", {1}, 384, {{0, 1}, {2, 382}}},
+    };
+    for (const range_case &c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        EXPECT_EQ(read_memory_masked(0, 1, std::vector<uint8_t>(1).data()), 2) << "no page 0";
+        EXPECT_EQ(read_memory_masked(0, 384, std::vector<uint8_t>(384).data()), 2) << "no page 0";
+        map_original(0, 0x600);
+        std::vector<uint32_t> addresses(c.breakpoints.begin(), c.breakpoints.end());
+        place(addresses);
+
+        size_t first = fake::reads().size();
+        std::vector<uint8_t> buffer(c.length + 16, GUARD);
+        EXPECT_EQ(read_memory_masked(0, c.length, buffer.data()), 0);
+        for (uint32_t i = 0; i < c.length; i++)
+            ASSERT_EQ(buffer[i], original_byte(i)) << "index " << i;
+        for (size_t i = c.length; i < buffer.size(); i++)
+            ASSERT_EQ(buffer[i], GUARD) << "written past the range at " << i;
+        std::vector<fake::transfer> reads = reads_since(first);
+        ASSERT_EQ(reads.size(), c.reads.size());
+        for (size_t i = 0; i < reads.size(); i++) {
+            EXPECT_EQ(reads[i].address, static_cast<uint32_t>(c.reads[i].first)) << i;
             EXPECT_EQ(reads[i].size, c.reads[i].second) << i;
         }
     }
