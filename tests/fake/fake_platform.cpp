@@ -42,6 +42,7 @@ struct fake_thread {
     plat_thread_routine routine = nullptr;
     bool ended = false;
     bool killed = false;
+    int waiters = 0; // threads waiting on its handle
     jmp_buf start;
 };
 
@@ -209,13 +210,16 @@ void close_on_continue(DWORD process_id, DWORD thread_id) {
     received_codes.erase(received);
 }
 
-// A thread held at a yield while it was killed comes back from it: it was running when the
-// kill came, and the kill reaches it only at its next call.
+// A thread held at a yield stands for one that runs on, out of the system's sight: killed,
+// it comes back from the yield, and dies at its next call. It comes back only once its end is
+// waited for, so that the kill reaches it as late as it may.
 void hold_at_yield(std::unique_lock<std::mutex> &held) {
     yield_holding = true;
     changed.notify_all();
-    changed.wait(
-        held, [] { return !yields_held || (current_thread != nullptr && current_thread->killed); });
+    changed.wait(held, [] {
+        fake_thread *self = current_thread;
+        return !yields_held || (self != nullptr && self->killed && self->waiters > 0);
+    });
     yield_holding = false;
 }
 
@@ -444,8 +448,16 @@ bool plat_wait(HANDLE object, uint32_t milliseconds) {
             return reinterpret_cast<fake_thread *>(header)->ended;
         return reinterpret_cast<fake_event *>(header)->signalled;
     };
+    fake_thread *thread =
+        header->kind == KIND_THREAD ? reinterpret_cast<fake_thread *>(header) : nullptr;
+    if (thread != nullptr) {
+        thread->waiters++;
+        changed.notify_all();
+    }
     bool signalled = milliseconds == PLAT_INFINITE ? (changed.wait(held, done), true)
                                                    : wait_for(held, milliseconds, done);
+    if (thread != nullptr)
+        thread->waiters--;
     die_if_killed(held);
     return signalled;
 }
@@ -492,6 +504,7 @@ void reset() {
         std::unique_lock<std::mutex> held(lock);
         for (fake_thread *thread : threads)
             thread->killed = true;
+        yields_held = false;
         changed.notify_all();
     }
     if (!wait_for_threads(10000)) {

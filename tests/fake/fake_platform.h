@@ -92,7 +92,8 @@ bool handle_open(HANDLE handle);
 int bad_closes();
 
 // Yields: while held, a thread that yields (Sleep(0) or a yield to any thread) stays inside
-// the call until released, or killed: then it comes back from it and dies at its next call.
+// the call until released; or, once killed and its end waited for, it comes back from it and
+// dies at its next call, as a thread that runs on for a moment after the kill.
 void hold_yields(bool hold);
 bool wait_until_yield_held(uint32_t ms);
 int yields(); // yields to any thread
