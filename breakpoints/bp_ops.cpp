@@ -50,13 +50,13 @@ uint8_t bp_find(uint32_t target, uint8_t *slot) {
 
 static bool read_debuggee_byte(uint32_t address, uint8_t *byte) {
     uint32_t transferred = 0;
-    return plat_read_memory(process_info.hProcess, address, byte, 1, &transferred) &&
+    return plat_read_memory(load_debuggee_process(), address, byte, 1, &transferred) &&
            transferred == 1;
 }
 
 static bool write_debuggee_byte(uint32_t address, uint8_t byte) {
     uint32_t transferred = 0;
-    return plat_write_memory(process_info.hProcess, address, &byte, 1, &transferred) &&
+    return plat_write_memory(load_debuggee_process(), address, &byte, 1, &transferred) &&
            transferred == 1;
 }
 

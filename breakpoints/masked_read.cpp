@@ -10,7 +10,7 @@ static uint8_t read_chunk(uint32_t start, uint32_t first, uint32_t count, uint8_
         return 0;
     uint32_t transferred = 0;
     uint8_t *destination = buffer + (first - start);
-    if (!plat_read_memory(process_info.hProcess, first, destination, count, &transferred))
+    if (!plat_read_memory(load_debuggee_process(), first, destination, count, &transferred))
         return 2;
     return transferred == count ? 0 : 3;
 }

@@ -15,12 +15,22 @@ plat_process_routine nt_resume_process;
 const char *target_command_line;
 HANDLE debug_thread;
 DWORD debug_thread_id;
+std::atomic<HANDLE> debuggee_process{nullptr};
 
 static std::atomic_flag core_lock = ATOMIC_FLAG_INIT;
 
+// Sleep(0) gives way only to threads of equal or higher priority: a holder of lower priority
+// that was preempted on this processor would not get back to release the lock. After these
+// tries the waiter gives way to any thread.
+const uint32_t CORE_LOCK_SHORT_TRIES = 4;
+
 void core_lock_acquire() {
-    while (core_lock.test_and_set(std::memory_order_acquire))
-        plat_sleep(0);
+    for (uint32_t tries = 0; core_lock.test_and_set(std::memory_order_acquire); tries++) {
+        if (tries < CORE_LOCK_SHORT_TRIES)
+            plat_sleep(0);
+        else
+            plat_yield();
+    }
 }
 
 void core_lock_release() {

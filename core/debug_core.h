@@ -28,6 +28,11 @@ extern plat_process_routine nt_resume_process;
 extern const char *target_command_line;
 extern HANDLE debug_thread;
 extern DWORD debug_thread_id;
+// The debuggee's process handle as the console uses it: published by the debug thread once
+// the launch has returned, withdrawn by the console before it closes the run's handles.
+// Null while there is none, so that a console command during a launch finds either no
+// handle or the whole one.
+extern std::atomic<HANDLE> debuggee_process;
 
 // 0 ready; 1 system older than version 5.1 (or no version to be had);
 // 2 already initialised; 3 the hand-off events could not be created.
@@ -38,6 +43,9 @@ inline uint8_t load_debug_state() {
 }
 inline void store_debug_state(uint8_t state) {
     debug_state.store(state, std::memory_order_release);
+}
+inline HANDLE load_debuggee_process() {
+    return debuggee_process.load(std::memory_order_acquire);
 }
 
 // A short spin lock that makes a notification (its record copy and its signal) one step

@@ -66,6 +66,15 @@ static void close_if_open(HANDLE handle) {
         plat_close_handle(handle);
 }
 
+// The launched process's creation event, and which of its handles the system has closed
+// since: where it closes thread handles, it closes the first thread's when that thread's exit
+// is continued, and the process's (with its remaining thread's) when the process's exit is.
+struct creation_handles {
+    DEBUG_EVENT event; // zero until the creation event has come
+    bool thread_closed;
+    bool process_closed;
+};
+
 // The file handles that events hand over are ours to close, and so is a new thread's
 // handle where the system leaves it to us. Closed once the event has been continued, so
 // that the debuggee does not wait for it.
@@ -78,15 +87,30 @@ static void release_event_handles(const DEBUG_EVENT &event) {
         close_if_open(event.u.CreateThread.hThread);
 }
 
-// The process and thread handles of the process-creation event are closed when the run
-// ends: its exit event is never continued, so nothing else would release them.
-static void close_creation_handles(const DEBUG_EVENT &creation) {
-    close_if_open(creation.u.CreateProcessInfo.hThread);
-    close_if_open(creation.u.CreateProcessInfo.hProcess);
+// Notes what the system closed when it was told that an event had been continued.
+static void note_system_closes(const DEBUG_EVENT &event, creation_handles *creation) {
+    if (!plat_system_closes_thread_handles() ||
+        creation->event.dwDebugEventCode != EVENT_CREATE_PROCESS ||
+        event.dwProcessId != creation->event.dwProcessId)
+        return;
+    if (event.dwDebugEventCode == EVENT_EXIT_THREAD &&
+        event.dwThreadId == creation->event.dwThreadId)
+        creation->thread_closed = true;
+    if (event.dwDebugEventCode == EVENT_EXIT_PROCESS)
+        creation->thread_closed = creation->process_closed = true;
+}
+
+// The creation event's handles that the system has not closed are closed when the run ends,
+// which is all of them where the system closes none.
+static void close_creation_handles(const creation_handles &creation) {
+    if (!creation.thread_closed)
+        close_if_open(creation.event.u.CreateProcessInfo.hThread);
+    if (!creation.process_closed)
+        close_if_open(creation.event.u.CreateProcessInfo.hProcess);
 }
 
 // Acts on one event; returns the status to continue it with. Sets `ended` on the
-// exit of the launched process, which is not continued.
+// exit of the launched process, the last event of the run.
 static uint32_t handle_event(const DEBUG_EVENT &event, DEBUG_EVENT *creation, bool *ended) {
     switch (event.dwDebugEventCode) {
     case EVENT_EXCEPTION:
@@ -115,9 +139,10 @@ static uint32_t handle_event(const DEBUG_EVENT &event, DEBUG_EVENT *creation, bo
 }
 
 // The launch holds system locks: the console must not end this thread inside it, and a
-// retired thread must not start one. The launch records are prepared under the lock too,
-// so that the console, which reads the process handle once the thread is retired and no
-// launch is under way, never reads them while they are written.
+// retired thread must not start one. The launch records belong to this thread: the console
+// reads them only once this thread has ended, and reaches the debuggee through
+// `debuggee_process`, published once the launch has returned and before the launch is marked
+// over, so that a console that waited for the launch to end finds it.
 static bool launch(char *launch_buffer) {
     core_lock_acquire();
     bool allowed = !retired();
@@ -134,6 +159,8 @@ static bool launch(char *launch_buffer) {
     if (!allowed)
         return false;
     bool launched = plat_launch_debuggee(launch_buffer, &startup_info, &process_info);
+    if (launched)
+        debuggee_process.store(process_info.hProcess, std::memory_order_release);
     launch_in_progress.store(false, std::memory_order_release);
     return launched;
 }
@@ -157,23 +184,24 @@ static bool wait_debug_event_parked() {
     return received;
 }
 
-// Serves the launched debuggee's events until it ends.
-static uint8_t run_events(DEBUG_EVENT *creation) {
+// Serves the launched debuggee's events until it ends. Its exit is continued too, once the
+// console has been told: the process finishes only then, and that ends the debugging session.
+static uint8_t run_events(creation_handles *creation) {
     for (;;) {
         if (!wait_debug_event_parked())
             return give_up_run();
         bool ended = false;
-        uint32_t status = handle_event(last_debug_event, creation, &ended);
-        if (ended) {
+        uint32_t status = handle_event(last_debug_event, &creation->event, &ended);
+        if (ended)
             notify(STATE_IDLE, &notified_exit, exit_event);
-            return 0;
-        }
         if (!plat_continue_debug_event(last_debug_event.dwProcessId, last_debug_event.dwThreadId,
                                        status))
-            return give_up_run();
+            return ended ? 0 : give_up_run();
         release_event_handles(last_debug_event);
-        if (!retired())
-            pass_exception.store(1, std::memory_order_release);
+        note_system_closes(last_debug_event, creation);
+        pass_exception.store(1, std::memory_order_release);
+        if (ended)
+            return 0;
     }
 }
 
@@ -190,7 +218,7 @@ uint8_t debug_loop(const char *command_line) {
     debuggee_suspended.store(false, std::memory_order_release);
     publish_state(STATE_RUNNING);
 
-    DEBUG_EVENT creation;
+    creation_handles creation;
     memset(&creation, 0, sizeof creation);
     uint8_t result = run_events(&creation);
     close_creation_handles(creation);

@@ -31,7 +31,9 @@ uint8_t debug_continue(uint32_t pass);
 
 // Set by the console when it retires the current debug thread: from then on that thread
 // stores no state, raises no notification and launches nothing; it only lets its own
-// debuggee finish.
+// debuggee finish. It still sets `pass_exception` after each continuation: the console stores
+// that flag only at an exception of the current run, and the next run starts once this
+// thread has ended.
 extern std::atomic<bool> debug_thread_retired;
 // True while the debug thread is inside the launch (which holds system locks).
 extern std::atomic<bool> launch_in_progress;

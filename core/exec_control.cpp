@@ -17,7 +17,7 @@ uint8_t debug_stop() {
     if (!move_state(STATE_RUNNING, STATE_SUSPENDED))
         return 1;
     debuggee_suspended.store(true, std::memory_order_release);
-    nt_suspend_process(process_info.hProcess);
+    nt_suspend_process(load_debuggee_process());
     return 0;
 }
 
@@ -27,13 +27,14 @@ uint8_t debug_resume() {
     if (!move_state(STATE_SUSPENDED, STATE_RUNNING))
         return 1;
     debuggee_suspended.store(false, std::memory_order_release);
-    nt_resume_process(process_info.hProcess);
+    nt_resume_process(load_debuggee_process());
     return 0;
 }
 
 void debug_reset() {
-    if (process_info.hProcess != nullptr)
-        plat_terminate_process(process_info.hProcess, 0);
+    HANDLE process = load_debuggee_process();
+    if (process != nullptr)
+        plat_terminate_process(process, 0);
     bp_clear();
     debuggee_suspended.store(false, std::memory_order_release);
     store_debug_state(STATE_IDLE);
@@ -59,16 +60,19 @@ static void terminate_debug_thread() {
         core_lock_acquire();
         bool parked = debug_thread_parked.load(std::memory_order_acquire);
         if (parked || waited >= LAUNCH_WAIT_MS) {
+            // The kill is only queued: until the thread has ended it may still run on, out of
+            // a wait that has just returned, take the lock and die holding it. The lock stays
+            // ours until then; a dying thread never needs it.
             plat_terminate_thread(debug_thread, 0);
+            plat_wait(debug_thread, RETIRE_WAIT_MS);
+            debug_thread_parked.store(false, std::memory_order_release);
             core_lock_release();
-            break;
+            return;
         }
         core_lock_release();
         if (plat_wait(debug_thread, 10))
-            break;
+            return;
     }
-    plat_wait(debug_thread, RETIRE_WAIT_MS);
-    debug_thread_parked.store(false, std::memory_order_release);
 }
 
 static void forget_debug_thread() {
@@ -76,8 +80,10 @@ static void forget_debug_thread() {
     debug_thread = nullptr;
 }
 
-// The handles of an ended run's launch are closed before the next launch replaces them.
+// The handles of an ended run's launch are closed before the next launch replaces them,
+// once no console command can find them any more.
 static void close_run_handles() {
+    debuggee_process.store(nullptr, std::memory_order_release);
     if (process_info.hThread != nullptr)
         plat_close_handle(process_info.hThread);
     if (process_info.hProcess != nullptr)

@@ -63,11 +63,15 @@ void plat_terminate_process(HANDLE process, uint32_t exit_code);
 HANDLE plat_create_thread(plat_thread_routine routine, DWORD *thread_id);
 void plat_terminate_thread(HANDLE thread, uint32_t exit_code);
 void plat_close_handle(HANDLE handle);
-// Whether the system itself closes the thread handle of a thread-creation debug event
-// (Windows does, when the thread's exit event is continued). Where it doesn't, the
-// debugger closes it, or every thread of the debuggee would cost one handle.
+// Whether the system itself closes the thread and process handles that debug events hand
+// over: Windows closes a thread's handle when that thread's exit event is continued, and the
+// process's handle (with its remaining thread's) when the process's exit event is continued.
+// Where it doesn't, the debugger closes them, or every thread of the debuggee would cost one
+// handle.
 bool plat_system_closes_thread_handles();
 void plat_sleep(uint32_t milliseconds);
+// Gives the processor to another thread that is ready to run on it, whatever its priority.
+void plat_yield();
 
 // ntdll routines found at run time; null when the system has none.
 plat_process_routine plat_find_system_routine(const char *name);

@@ -62,6 +62,10 @@ void plat_sleep(uint32_t milliseconds) {
     Sleep(milliseconds);
 }
 
+void plat_yield() {
+    SwitchToThread();
+}
+
 plat_process_routine plat_find_system_routine(const char *name) {
     HMODULE ntdll = GetModuleHandleA("ntdll.dll");
     if (ntdll == nullptr)

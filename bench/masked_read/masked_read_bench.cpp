@@ -26,7 +26,7 @@ uint8_t original_byte(uint32_t address) {
 // A fresh fake debuggee with `total` breakpoints, `inside` of them spread over the range.
 void prepare(uint32_t total, uint32_t inside) {
     fake::reset();
-    process_info.hProcess = fake::process_handle();
+    debuggee_process.store(fake::process_handle());
     std::vector<uint8_t> bytes(0x2000);
     for (uint32_t i = 0; i < bytes.size(); i++)
         bytes[i] = original_byte(START + i);

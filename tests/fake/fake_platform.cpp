@@ -25,7 +25,7 @@ namespace {
 
 using clock_type = std::chrono::steady_clock;
 
-enum object_kind { KIND_EVENT, KIND_THREAD, KIND_PROCESS, KIND_FILE };
+enum object_kind { KIND_EVENT, KIND_THREAD, KIND_PROCESS, KIND_DEBUGGEE_THREAD };
 
 struct object_header {
     object_kind kind;
@@ -42,11 +42,16 @@ struct fake_thread {
     plat_thread_routine routine = nullptr;
     bool ended = false;
     bool killed = false;
+    int waiters = 0; // threads waiting on its handle
     jmp_buf start;
 };
 
 struct fake_process {
     object_header header{KIND_PROCESS};
+};
+
+struct fake_debuggee_thread {
+    object_header header{KIND_DEBUGGEE_THREAD};
 };
 
 // One lock and one condition for every fake object: simple, and waits are rare.
@@ -67,6 +72,7 @@ bool termination_reported = true;
 bool events_succeed = true;
 bool process_alive = false;
 fake_process the_process;
+fake_debuggee_thread the_first_thread;
 
 std::deque<DEBUG_EVENT> queued_events;
 bool next_wait_fails = false;
@@ -79,6 +85,17 @@ bool routines_present = true;
 int suspends = 0, resumes = 0;
 bool library_present = true, export_present = true, threads_succeed = true;
 int process_terminations = 0, thread_terminations = 0, handles_closed = 0, keys = 0;
+bool yields_held = false, yield_holding = false;
+int yield_count = 0;
+
+// Handles as the system hands them out: open until closed once. Those of debug events are
+// remembered by the thread and process they name, for the system's own closing.
+std::set<HANDLE> open_handles;
+int bad_close_count = 0; // closes of a handle that was closed already, or never given
+bool system_closes = true;
+std::map<std::pair<DWORD, DWORD>, HANDLE> event_thread_handles; // (pid, tid) -> handle
+std::map<DWORD, HANDLE> event_process_handles;                  // pid -> handle
+std::map<std::pair<DWORD, DWORD>, DWORD> received_codes;        // (pid, tid) -> event code
 
 std::vector<fake_thread *> threads;
 thread_local fake_thread *current_thread = nullptr;
@@ -90,11 +107,6 @@ void die_if_killed(std::unique_lock<std::mutex> &held) {
         return;
     held.unlock();
     longjmp(current_thread->start, 1);
-}
-
-void die_if_killed() {
-    std::unique_lock<std::mutex> held(lock);
-    die_if_killed(held);
 }
 
 void *thread_start(void *parameter) {
@@ -137,6 +149,80 @@ bool wait_for(std::unique_lock<std::mutex> &held, uint32_t ms, Predicate done) {
     return changed.wait_until(held, clock_type::now() + std::chrono::milliseconds(ms), done);
 }
 
+void give_handle(HANDLE handle) {
+    if (handle != nullptr)
+        open_handles.insert(handle);
+}
+
+void close_given_handle(HANDLE handle) {
+    if (open_handles.erase(handle) == 0)
+        bad_close_count++;
+}
+
+// The handles an event hands to its debugger.
+void give_event_handles(const DEBUG_EVENT &event) {
+    std::pair<DWORD, DWORD> thread{event.dwProcessId, event.dwThreadId};
+    received_codes[thread] = event.dwDebugEventCode;
+    if (event.dwDebugEventCode == EVENT_CREATE_PROCESS) {
+        const CREATE_PROCESS_DEBUG_INFO &info = event.u.CreateProcessInfo;
+        give_handle(info.hFile);
+        give_handle(info.hProcess);
+        give_handle(info.hThread);
+        if (info.hProcess != nullptr)
+            event_process_handles[event.dwProcessId] = info.hProcess;
+        if (info.hThread != nullptr)
+            event_thread_handles[thread] = info.hThread;
+    } else if (event.dwDebugEventCode == EVENT_CREATE_THREAD) {
+        give_handle(event.u.CreateThread.hThread);
+        if (event.u.CreateThread.hThread != nullptr)
+            event_thread_handles[thread] = event.u.CreateThread.hThread;
+    } else if (event.dwDebugEventCode == EVENT_LOAD_DLL) {
+        give_handle(event.u.LoadDll.hFile);
+    }
+}
+
+// What Windows closes when a thread's exit, or its process's, is continued.
+void close_on_continue(DWORD process_id, DWORD thread_id) {
+    auto received = received_codes.find({process_id, thread_id});
+    if (!system_closes || received == received_codes.end())
+        return;
+    if (received->second == EVENT_EXIT_THREAD) {
+        auto handle = event_thread_handles.find({process_id, thread_id});
+        if (handle != event_thread_handles.end()) {
+            close_given_handle(handle->second);
+            event_thread_handles.erase(handle);
+        }
+    } else if (received->second == EVENT_EXIT_PROCESS) {
+        for (auto handle = event_thread_handles.begin(); handle != event_thread_handles.end();) {
+            if (handle->first.first == process_id) {
+                close_given_handle(handle->second);
+                handle = event_thread_handles.erase(handle);
+            } else {
+                ++handle;
+            }
+        }
+        auto process = event_process_handles.find(process_id);
+        if (process != event_process_handles.end()) {
+            close_given_handle(process->second);
+            event_process_handles.erase(process);
+        }
+    }
+    received_codes.erase(received);
+}
+
+// A thread held at a yield stands for one that runs on, out of the system's sight: killed,
+// it comes back from the yield, and dies at its next call. It comes back only once its end is
+// waited for, so that the kill reaches it as late as it may.
+void hold_at_yield(std::unique_lock<std::mutex> &held) {
+    yield_holding = true;
+    changed.notify_all();
+    changed.wait(held, [] {
+        fake_thread *self = current_thread;
+        return !yields_held || (self != nullptr && self->killed && self->waiters > 0);
+    });
+    yield_holding = false;
+}
+
 } // namespace
 
 // ---- the platform layer ----
@@ -160,9 +246,11 @@ bool plat_launch_debuggee(char *command_line, STARTUPINFOA *startup, PROCESS_INF
     if (!launch_succeeds || startup->cb != sizeof(STARTUPINFOA))
         return false;
     info->hProcess = &the_process;
-    info->hThread = &the_process;
+    info->hThread = &the_first_thread;
     info->dwProcessId = fake::PROCESS_ID;
     info->dwThreadId = fake::THREAD_ID;
+    give_handle(info->hProcess);
+    give_handle(info->hThread);
     process_alive = true;
     return true;
 }
@@ -183,6 +271,7 @@ bool plat_wait_debug_event(DEBUG_EVENT *event) {
     }
     *event = queued_events.front();
     queued_events.pop_front();
+    give_event_handles(*event);
     if (event->dwDebugEventCode == EVENT_EXIT_PROCESS && event->dwProcessId == fake::PROCESS_ID)
         process_alive = false;
     return true;
@@ -193,7 +282,10 @@ bool plat_continue_debug_event(DWORD process_id, DWORD thread_id, uint32_t statu
     die_if_killed(held);
     continuation_log.push_back({process_id, thread_id, status});
     changed.notify_all();
-    return !continuations_fail;
+    if (continuations_fail)
+        return false;
+    close_on_continue(process_id, thread_id);
+    return true;
 }
 
 bool plat_read_memory(HANDLE process, uint32_t address, void *buffer, uint32_t size,
@@ -257,10 +349,12 @@ HANDLE plat_create_thread(plat_thread_routine routine, DWORD *thread_id) {
     pthread_attr_setstacksize(&attributes, PLAT_THREAD_STACK * 4);
     pthread_create(&thread->id, &attributes, thread_start, thread);
     pthread_attr_destroy(&attributes);
+    give_handle(thread);
     return thread;
 }
 
-// Ends the thread at its next call into the platform, and returns once it has died.
+// Like the system's, the kill is only queued: the thread dies at its next call into the
+// platform (a wait it is blocked in ends), and a wait on its handle returns once it has died.
 void plat_terminate_thread(HANDLE handle, uint32_t) {
     std::unique_lock<std::mutex> held(lock);
     die_if_killed(held);
@@ -270,28 +364,44 @@ void plat_terminate_thread(HANDLE handle, uint32_t) {
         return;
     thread->killed = true;
     changed.notify_all();
-    if (!wait_for(held, 10000, [thread] { return thread->ended; })) {
-        fprintf(stderr, "fake: a terminated thread did not die\n");
-        abort();
-    }
 }
 
-void plat_close_handle(HANDLE) {
+void plat_close_handle(HANDLE handle) {
     std::unique_lock<std::mutex> held(lock);
     die_if_killed(held);
     handles_closed++;
+    close_given_handle(handle);
 }
 
 bool plat_system_closes_thread_handles() {
-    return true;
+    std::lock_guard<std::mutex> held(lock);
+    return system_closes;
 }
 
 void plat_sleep(uint32_t milliseconds) {
-    die_if_killed();
+    std::unique_lock<std::mutex> held(lock);
+    die_if_killed(held);
+    if (milliseconds == 0 && yields_held) {
+        hold_at_yield(held);
+        return;
+    }
+    held.unlock();
     if (milliseconds == 0)
         sched_yield();
     else
         usleep(milliseconds * 1000);
+}
+
+void plat_yield() {
+    std::unique_lock<std::mutex> held(lock);
+    die_if_killed(held);
+    yield_count++;
+    if (yields_held) {
+        hold_at_yield(held);
+        return;
+    }
+    held.unlock();
+    sched_yield();
 }
 
 plat_process_routine plat_find_system_routine(const char *name) {
@@ -310,6 +420,7 @@ HANDLE plat_create_event() {
     if (!events_succeed)
         return nullptr;
     events.emplace_back();
+    give_handle(&events.back());
     return &events.back();
 }
 
@@ -337,8 +448,16 @@ bool plat_wait(HANDLE object, uint32_t milliseconds) {
             return reinterpret_cast<fake_thread *>(header)->ended;
         return reinterpret_cast<fake_event *>(header)->signalled;
     };
+    fake_thread *thread =
+        header->kind == KIND_THREAD ? reinterpret_cast<fake_thread *>(header) : nullptr;
+    if (thread != nullptr) {
+        thread->waiters++;
+        changed.notify_all();
+    }
     bool signalled = milliseconds == PLAT_INFINITE ? (changed.wait(held, done), true)
                                                    : wait_for(held, milliseconds, done);
+    if (thread != nullptr)
+        thread->waiters--;
     die_if_killed(held);
     return signalled;
 }
@@ -385,6 +504,7 @@ void reset() {
         std::unique_lock<std::mutex> held(lock);
         for (fake_thread *thread : threads)
             thread->killed = true;
+        yields_held = false;
         changed.notify_all();
     }
     if (!wait_for_threads(10000)) {
@@ -421,6 +541,14 @@ void reset() {
     suspends = resumes = 0;
     library_present = export_present = threads_succeed = true;
     process_terminations = thread_terminations = handles_closed = keys = 0;
+    yields_held = yield_holding = false;
+    yield_count = 0;
+    open_handles.clear();
+    bad_close_count = 0;
+    system_closes = true;
+    event_thread_handles.clear();
+    event_process_handles.clear();
+    received_codes.clear();
     events.clear();
 
     debug_state.store(STATE_UNINIT);
@@ -433,6 +561,7 @@ void reset() {
     target_command_line = nullptr;
     debug_thread = nullptr;
     debug_thread_id = 0;
+    debuggee_process.store(nullptr);
     debug_thread_retired.store(false);
     launch_in_progress.store(false);
     debuggee_suspended.store(false);
@@ -630,6 +759,37 @@ int closed_handles() {
 int key_waits() {
     std::lock_guard<std::mutex> held(lock);
     return keys;
+}
+
+void set_system_closes_thread_handles(bool closes) {
+    std::lock_guard<std::mutex> held(lock);
+    system_closes = closes;
+}
+
+bool handle_open(HANDLE handle) {
+    std::lock_guard<std::mutex> held(lock);
+    return open_handles.count(handle) != 0;
+}
+
+int bad_closes() {
+    std::lock_guard<std::mutex> held(lock);
+    return bad_close_count;
+}
+
+void hold_yields(bool hold) {
+    std::lock_guard<std::mutex> held(lock);
+    yields_held = hold;
+    changed.notify_all();
+}
+
+bool wait_until_yield_held(uint32_t ms) {
+    std::unique_lock<std::mutex> held(lock);
+    return wait_for(held, ms, [] { return yield_holding; });
+}
+
+int yields() {
+    std::lock_guard<std::mutex> held(lock);
+    return yield_count;
 }
 
 } // namespace fake

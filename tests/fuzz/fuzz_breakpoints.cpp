@@ -305,7 +305,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     fake::map_memory(WINDOW, window);
     fake::map_memory(TOP, top);
     fake::map_memory(0, low);
-    process_info.hProcess = fake::process_handle();
+    debuggee_process.store(fake::process_handle());
     table.clear();
     failing_reads.clear();
     short_reads.clear();

@@ -91,7 +91,7 @@ void start_state() {
     fake::set_thread_creation(false);
     fake::map_memory(WINDOW, window);
     fake::map_memory(TOP, top);
-    process_info.hProcess = fake::process_handle();
+    debuggee_process.store(fake::process_handle());
     disasm_fn = test_decoder;
     breakpoints.clear();
     handle_valid = true;

@@ -79,7 +79,7 @@ class Breakpoints : public ::testing::Test {
   protected:
     void SetUp() override {
         fake::reset();
-        process_info.hProcess = fake::process_handle();
+        debuggee_process.store(fake::process_handle());
         std::vector<uint8_t> bytes(SPAN);
         for (uint32_t i = 0; i < SPAN; i++)
             bytes[i] = original_byte(BASE + i);
@@ -359,7 +359,7 @@ TEST_F(Breakpoints, FailuresChangeNothing) {
          below_all + "break not set - error _2\n", 1, 0},
         {"unmapped address", [] {}, cmd_break_set, "b 900000h",
          "\nindex = 254\nFind = No\nbreak not set - error _2\n", 1, 0},
-        {"no debuggee", [] { process_info.hProcess = nullptr; }, cmd_break_set, "b 401000h",
+        {"no debuggee", [] { debuggee_process.store(nullptr); }, cmd_break_set, "b 401000h",
          below_all + "break not set - error _2\n", 1, 0},
         {"write fails", [] { fake::fail_writes_at(BASE + 0xC); }, cmd_break_set, "b 40100Ch",
          "\nindex = 253\nFind = No\nbreak not set - error _3\n", 1, 1},

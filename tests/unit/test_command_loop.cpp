@@ -35,7 +35,7 @@ class CommandLoop : public ::testing::Test {
     void SetUp() override {
         fake::reset();
         ASSERT_EQ(debug_core_init(), 0);
-        process_info.hProcess = fake::process_handle();
+        debuggee_process.store(fake::process_handle());
         std::vector<uint8_t> bytes(0x200);
         for (size_t i = 0; i < bytes.size(); i++)
             bytes[i] = static_cast<uint8_t>(i);

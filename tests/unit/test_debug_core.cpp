@@ -1,10 +1,16 @@
-// debug_core_init: the version rule, what start-up leaves behind, and what it refuses.
+// debug_core_init: the version rule, what start-up leaves behind, and what it refuses;
+// and the core lock's way of waiting.
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
 
 #include "breakpoints/bp_table.h"
 #include "core/debug_core.h"
+#include "core/debug_loop.h"
 #include "core/exec_control.h"
 #include "tests/fake/fake_platform.h"
+#include "tests/unit/support/waiting.h"
 
 namespace {
 
@@ -124,6 +130,24 @@ TEST_F(DebugCoreInit, EventsThatCannotBeCreatedRefuseStartUp) {
     fake::set_event_creation(false);
     EXPECT_EQ(debug_core_init(), 3);
     EXPECT_EQ(load_debug_state(), STATE_UNINIT);
+}
+
+// A waiter that only ever gives way to threads of its own priority or higher could keep a
+// preempted holder of lower priority from ever releasing the lock.
+TEST_F(DebugCoreInit, LockWaiterSoonGivesWayToAnyThread) {
+    ASSERT_EQ(debug_core_init(), 0);
+    core_lock_acquire();
+    std::atomic<bool> polled{false};
+    std::thread console([&] {
+        DEBUG_EVENT copy;
+        debug_poll_event(&copy);
+        polled.store(true);
+    });
+    bool gave_way = spin_until([] { return fake::yields() > 0; });
+    core_lock_release();
+    console.join();
+    EXPECT_TRUE(gave_way) << "the waiter never yielded to any thread";
+    EXPECT_TRUE(polled.load());
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "breakpoints/masked_read.h"
 #include "console/command_loop.h"
 #include "core/debug_core.h"
 #include "core/debug_loop.h"
@@ -227,10 +228,43 @@ TEST_F(DebugLoop, FailedLaunchStaysIdleAndSilent) {
     EXPECT_EQ(process_info.hThread, nullptr);
     EXPECT_EQ(process_info.dwProcessId, 0u);
     EXPECT_EQ(process_info.dwThreadId, 0u);
+    EXPECT_EQ(load_debuggee_process(), nullptr);
     EXPECT_FALSE(signalled(exception_event));
     EXPECT_FALSE(signalled(exit_event));
     EXPECT_EQ(report(), "...unknown command...\n");
     EXPECT_EQ(debug_continue(0), 1);
+}
+
+// A memory command while the debuggee is being launched finds either no debuggee or the
+// launched one, never a handle while it is written.
+TEST_F(DebugLoop, MemoryReadDuringTheLaunchFindsNoDebuggeeOrTheWholeOne) {
+    fake::map_memory(0x401000, {0x55, 0x8B});
+    fake::hold_launches(true);
+    DWORD id = 0;
+    run_thread = plat_create_thread(run_loop, &id);
+    ASSERT_TRUE(fake::wait_until_launch_held(WAIT_MS));
+    std::atomic<bool> reading{true};
+    std::atomic<int> failed{0}, whole{0}, wrong{0};
+    std::thread console([&] {
+        while (reading.load()) {
+            uint8_t bytes[2] = {0, 0};
+            uint8_t result = read_memory_masked(0x401000, 2, bytes);
+            if (result == 2)
+                failed++;
+            else if (result == 0 && bytes[0] == 0x55 && bytes[1] == 0x8B)
+                whole++;
+            else
+                wrong++;
+        }
+    });
+    fake::hold_launches(false);
+    bool launched = fake::wait_until_loop_waits(WAIT_MS);
+    bool read = spin_until([&] { return whole.load() > 0; });
+    reading.store(false);
+    console.join();
+    EXPECT_TRUE(launched);
+    EXPECT_TRUE(read) << "no read found the launched debuggee";
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 TEST_F(DebugLoop, RefusedUnlessIdle) {
@@ -272,7 +306,8 @@ TEST_F(DebugLoop, FileHandlesOfCreateProcessAndLoadDllAreClosed) {
     EXPECT_EQ(fake::closed_handles(), 2);
 }
 
-TEST_F(DebugLoop, RunEndsUncontinuedAndThePollTakesTheEndFirst) {
+// The debuggee finishes only once its exit has been continued.
+TEST_F(DebugLoop, RunEndsWithItsExitContinuedAndThePollTakesTheEndFirst) {
     start_run();
     DEBUG_EVENT exception = numbered_exception(5);
     fake::push_event(exception);
@@ -280,7 +315,11 @@ TEST_F(DebugLoop, RunEndsUncontinuedAndThePollTakesTheEndFirst) {
     ASSERT_EQ(debug_continue(0), 0);
     fake::push_event(fake::exit_process_record(fake::PROCESS_ID, 0x2A));
     expect_run_ends_with(0);
-    EXPECT_EQ(fake::continuations().size(), 1u) << "the end of the debuggee was continued";
+    std::vector<fake::continuation> log = fake::continuations();
+    ASSERT_EQ(log.size(), 2u) << "the end of the debuggee was not continued";
+    EXPECT_EQ(log[1].process_id, fake::PROCESS_ID);
+    EXPECT_EQ(log[1].thread_id, fake::THREAD_ID);
+    EXPECT_EQ(log[1].status, CONTINUE_HANDLED);
 
     DEBUG_EVENT copy;
     ASSERT_EQ(debug_poll_event(&copy), POLL_EXITED);
@@ -376,6 +415,60 @@ TEST_F(DebugLoop, InterfaceFailureGivesUpTheRun) {
     }
 }
 
+// Every handle that the run's events hand over is closed exactly once: by the system where
+// it closes them when the exits of their threads and processes are continued, by the loop
+// where it closes none.
+TEST_F(DebugLoop, EventHandlesAreClosedOnceWhoeverClosesThem) {
+    const DWORD FIRST = fake::THREAD_ID, SECOND = 0x301;
+    int objects[5];
+    HANDLE file = &objects[0], process = &objects[1], first = &objects[2], second = &objects[3];
+    HANDLE dll_file = &objects[4];
+    enum ending { FIRST_THREAD_LAST, FIRST_THREAD_EARLIER, GIVEN_UP };
+    const char *names[] = {"the first thread ends last", "the first thread ends earlier",
+                           "the run is given up"};
+    for (bool system_closes : {true, false}) {
+        for (ending e : {FIRST_THREAD_LAST, FIRST_THREAD_EARLIER, GIVEN_UP}) {
+            SCOPED_TRACE(testing::Message()
+                         << (system_closes ? "Windows, " : "Wine, ") << names[e]);
+            fake::reset();
+            fake::set_system_closes_thread_handles(system_closes);
+            ASSERT_EQ(debug_core_init(), 0);
+            start_run();
+            DEBUG_EVENT created = fake::simple_record(EVENT_CREATE_PROCESS);
+            created.u.CreateProcessInfo.hFile = file;
+            created.u.CreateProcessInfo.hProcess = process;
+            created.u.CreateProcessInfo.hThread = first;
+            DEBUG_EVENT thread = fake::simple_record(EVENT_CREATE_THREAD);
+            thread.dwThreadId = SECOND;
+            thread.u.CreateThread.hThread = second;
+            DEBUG_EVENT loaded = fake::simple_record(EVENT_LOAD_DLL);
+            loaded.u.LoadDll.hFile = dll_file;
+            DEBUG_EVENT thread_exit = fake::simple_record(EVENT_EXIT_THREAD);
+            thread_exit.dwThreadId = e == FIRST_THREAD_LAST ? SECOND : FIRST;
+            DEBUG_EVENT process_exit = fake::exit_process_record(fake::PROCESS_ID, 0);
+            process_exit.dwThreadId = e == FIRST_THREAD_LAST ? FIRST : SECOND;
+            for (const DEBUG_EVENT &event : {created, thread, loaded, thread_exit})
+                fake::push_event(event);
+            ASSERT_TRUE(fake::wait_for_continuations(4, WAIT_MS));
+            if (e == GIVEN_UP)
+                fake::fail_next_wait();
+            else
+                fake::push_event(process_exit);
+            expect_run_ends_with(e == GIVEN_UP ? LOOP_INTERFACE_FAILED : 0);
+            EXPECT_EQ(fake::bad_closes(), 0) << "a handle was closed twice";
+            EXPECT_FALSE(fake::handle_open(file));
+            EXPECT_FALSE(fake::handle_open(dll_file));
+            EXPECT_FALSE(fake::handle_open(process));
+            EXPECT_FALSE(fake::handle_open(first));
+            // Where the system closes thread handles, only a continued exit releases the
+            // second thread's: a run given up has none.
+            if (!system_closes || e != GIVEN_UP) {
+                EXPECT_FALSE(fake::handle_open(second));
+            }
+        }
+    }
+}
+
 TEST_F(DebugLoop, RetiredThreadOnlyDrainsItsDebuggee) {
     start_run();
     debug_thread_retired.store(true);
@@ -385,7 +478,8 @@ TEST_F(DebugLoop, RetiredThreadOnlyDrainsItsDebuggee) {
     EXPECT_EQ(fake::continuations()[0].status, CONTINUE_HANDLED); // flag still 0
     fake::push_event(fake::exit_process_record(fake::PROCESS_ID, 0));
     expect_run_ends_with(0);
-    EXPECT_EQ(pass_exception.load(), 0u);
+    EXPECT_EQ(fake::continuations().size(), 2u);
+    EXPECT_EQ(pass_exception.load(), 1u) << "the flag is 1 after every continuation";
     EXPECT_EQ(load_debug_state(), STATE_SUSPENDED);
     EXPECT_FALSE(signalled(exception_event));
     EXPECT_FALSE(signalled(exit_event));
@@ -431,7 +525,7 @@ TEST_F(DebugLoop, StressEveryContReleasesExactlyOneHandOff) {
     expect_run_ends_with(0);
 
     std::vector<fake::continuation> log = fake::continuations();
-    ASSERT_EQ(log.size(), 2u * HANDOFFS);
+    ASSERT_EQ(log.size(), 2u * HANDOFFS + 1); // and the exit
     for (uint32_t k = 0; k < HANDOFFS; k++) {
         ASSERT_EQ(log[2 * k].thread_id, 0x10000u + k);
         ASSERT_EQ(log[2 * k].status, CONTINUE_HANDLED);
@@ -478,7 +572,7 @@ TEST_F(DebugLoop, StressReportsStayWholeWhileTheLoopMovesOn) {
     EXPECT_GT(reports, 0);
     fake::push_event(fake::exit_process_record(fake::PROCESS_ID, 0));
     expect_run_ends_with(0);
-    EXPECT_EQ(fake::continuations().size(), (FILLERS + 1) * HANDOFFS);
+    EXPECT_EQ(fake::continuations().size(), (FILLERS + 1) * HANDOFFS + 1); // and the exit
 }
 
 } // namespace

@@ -332,6 +332,37 @@ TEST_F(ExecControl, ExitEndsTheDebugThreadWhereverItWaits) {
     EXPECT_EQ(fake::terminate_thread_calls(), 0);
 }
 
+// The kill is only queued: a thread that has just come out of its wait runs on for a moment.
+// Here it comes out of the wait for "cont" while the console holds the lock, and is held at
+// its first try for the lock until the kill. It must not get the lock before it has died.
+TEST_F(ExecControl, ExitKeepsTheLockUntilTheKilledThreadHasDied) {
+    start_debug_thread();
+    hand_off(0x401000);
+    HANDLE old_thread = debug_thread;
+    fake::hold_yields(true);
+    core_lock_acquire();
+    plat_set_event(continue_event);
+    bool spinning = fake::wait_until_yield_held(WAIT_MS);
+    core_lock_release();
+    ASSERT_TRUE(spinning) << "the debug thread did not come out of its wait";
+
+    debug_end_thread();
+    fake::hold_yields(false);
+    EXPECT_TRUE(plat_wait(old_thread, 0));
+    EXPECT_EQ(fake::terminate_thread_calls(), 1);
+    std::atomic<bool> polled{false};
+    std::thread console([&] {
+        DEBUG_EVENT copy;
+        debug_poll_event(&copy);
+        polled.store(true);
+    });
+    bool free = spin_until([&] { return polled.load(); });
+    if (!free)
+        core_lock_release(); // taken by the thread that died, whose poll now ends
+    console.join();
+    EXPECT_TRUE(free) << "the killed debug thread died holding the core lock";
+}
+
 TEST_F(ExecControl, ExitLetsALaunchInProgressFinish) {
     fake::hold_launches(true);
     debug_thread = plat_create_thread(debug_thread_proc, &debug_thread_id);

@@ -64,7 +64,7 @@ class Listing : public ::testing::Test {
   protected:
     void SetUp() override {
         fake::reset();
-        process_info.hProcess = fake::process_handle();
+        debuggee_process.store(fake::process_handle());
         std::vector<uint8_t> bytes(MAPPED_SIZE);
         for (uint32_t i = 0; i < MAPPED_SIZE; i++)
             bytes[i] = original_byte(MAPPED_FROM + i);
@@ -247,7 +247,7 @@ TEST_F(Listing, DisReadErrors) {
     // runs past the mapped memory. The lines of the first two chunks stay.
     SetUp();
     fake::reset();
-    process_info.hProcess = fake::process_handle();
+    debuggee_process.store(fake::process_handle());
     disasm_fn = recording_decoder;
     lengths = {16};
     std::vector<uint8_t> bytes(0x40 + 384);

@@ -53,7 +53,7 @@ class MaskedRead : public ::testing::Test {
   protected:
     void SetUp() override {
         fake::reset();
-        process_info.hProcess = fake::process_handle();
+        debuggee_process.store(fake::process_handle());
         map_original(BASE, SPAN);
     }
 };
@@ -167,7 +167,7 @@ TEST_F(MaskedRead, FailedAndShortReads) {
         {"tail fails", [](uint32_t s) { fake::fail_reads_at(s + 300); }, 2, 2},
         {"first chunk short", [](uint32_t s) { fake::short_reads_at(s + 2); }, 3, 1},
         {"tail short", [](uint32_t s) { fake::short_reads_at(s + 300); }, 3, 2},
-        {"no debuggee", [](uint32_t) { process_info.hProcess = nullptr; }, 2, 1},
+        {"no debuggee", [](uint32_t) { debuggee_process.store(nullptr); }, 2, 1},
     };
     for (const failure_case &c : cases) {
         SCOPED_TRACE(c.name);
