@@ -22,6 +22,14 @@ foreach(pair README.md:README.txt LICENSE:LICENSE.txt THIRD-PARTY-NOTICES.txt:TH
     list(APPEND dbg32_texts ${PROJECT_BINARY_DIR}/texts/${text})
 endforeach()
 
+# Stripping (install --strip, CPack) rewrites the programs, and GNU strip stamps a PE file
+# with SOURCE_DATE_EPOCH, or else with the current time: 0 for it keeps them without a time
+# stamp, as the linker made them. The installer's own value comes back afterwards.
+install(CODE [[
+    set(dbg32_saved_epoch "$ENV{SOURCE_DATE_EPOCH}")
+    set(ENV{SOURCE_DATE_EPOCH} 0)
+]] ALL_COMPONENTS)
+
 if(CMAKE_HOST_WIN32)
     set(dbg32_flat_only "")
 else()
@@ -42,6 +50,14 @@ if(NOT CMAKE_HOST_WIN32)
     install(PROGRAMS ${PROJECT_SOURCE_DIR}/packaging/launcher.sh DESTINATION bin RENAME dbg32
         COMPONENT wine)
 endif()
+
+install(CODE [[
+    if(dbg32_saved_epoch STREQUAL "")
+        unset(ENV{SOURCE_DATE_EPOCH})
+    else()
+        set(ENV{SOURCE_DATE_EPOCH} "${dbg32_saved_epoch}")
+    endif()
+]] ALL_COMPONENTS)
 
 # The zip: dbg32-VERSION-win32.zip holding the folder dbg32-VERSION-win32/, the programs
 # stripped. The script run after it fixes the times inside and writes SHA256SUMS.
