@@ -1,7 +1,7 @@
 # dbg32: the two commands a user needs, and a few more.
 #   make run   set up what is missing, build, start dbg32.exe under Wine on the sample
 #   make test  set up what is missing, build every preset, run every test
-.PHONY: run test soak fuzz setup build build-win32 build-host build-host-tsan bench clean
+.PHONY: run test soak fuzz setup build build-win32 build-host build-host-tsan bench clean dist
 
 export WINEPREFIX := $(CURDIR)/build/wineprefix
 export WINEDEBUG := -all
@@ -27,6 +27,10 @@ soak: build-win32 build-host
 bench: build-win32
 	scripts/bench --no-build
 
+# The release zip from a clean Release build, built twice and compared: build/dist/package/.
+dist: setup
+	scripts/dist
+
 setup:
 	@scripts/bootstrap
 
@@ -45,4 +49,4 @@ build-host-tsan: setup
 	cmake --build --preset host-tsan
 
 clean:
-	rm -rf build/win32 build/host build/host-tsan
+	rm -rf build/win32 build/host build/host-tsan build/dist build/dist-check

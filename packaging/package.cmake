@@ -1,0 +1,74 @@
+# Install rules and the release package (CPack, ZIP) of the Windows programs.
+#
+# The same files in two layouts:
+#  - the program folder, flat: dbg32.exe and disasm.dll side by side with README.txt,
+#    LICENSE.txt and THIRD-PARTY-NOTICES.txt. It is the zip's content (component
+#    "package"), and what a plain `cmake --install` gives on a Windows host;
+#  - for Wine on a Unix host, what a plain `cmake --install` gives there (component
+#    "wine"): that folder as <prefix>/lib/dbg32/ with the 32-bit probe beside it, and the
+#    launcher <prefix>/bin/dbg32, which runs it under Wine.
+
+# The texts with CR LF line ends, for Windows users; rewritten when their sources change.
+set(dbg32_texts)
+foreach(pair README.md:README.txt LICENSE:LICENSE.txt THIRD-PARTY-NOTICES.txt:THIRD-PARTY-NOTICES.txt)
+    string(REPLACE ":" ";" pair ${pair})
+    list(GET pair 0 source)
+    list(GET pair 1 text)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${source})
+    file(READ ${PROJECT_SOURCE_DIR}/${source} content)
+    string(REPLACE "\r\n" "\n" content "${content}")
+    string(REPLACE "\n" "\r\n" content "${content}")
+    file(WRITE ${PROJECT_BINARY_DIR}/texts/${text} "${content}")
+    list(APPEND dbg32_texts ${PROJECT_BINARY_DIR}/texts/${text})
+endforeach()
+
+# Stripping (install --strip, CPack) rewrites the programs, and GNU strip stamps a PE file
+# with SOURCE_DATE_EPOCH, or else with the current time: 0 for it keeps them without a time
+# stamp, as the linker made them. The installer's own value comes back afterwards.
+install(CODE [[
+    set(dbg32_saved_epoch "$ENV{SOURCE_DATE_EPOCH}")
+    set(ENV{SOURCE_DATE_EPOCH} 0)
+]] ALL_COMPONENTS)
+
+if(CMAKE_HOST_WIN32)
+    set(dbg32_flat_only "")
+else()
+    set(dbg32_flat_only EXCLUDE_FROM_ALL)
+endif()
+# disasm.dll's import library is for no one: installed only when asked for by component.
+install(TARGETS dbg32 disasm
+    RUNTIME DESTINATION . COMPONENT package ${dbg32_flat_only}
+    ARCHIVE DESTINATION lib COMPONENT import_library EXCLUDE_FROM_ALL)
+install(FILES ${dbg32_texts} DESTINATION . COMPONENT package ${dbg32_flat_only})
+
+if(NOT CMAKE_HOST_WIN32)
+    install(TARGETS dbg32 disasm
+        RUNTIME DESTINATION lib/dbg32 COMPONENT wine
+        ARCHIVE DESTINATION lib COMPONENT import_library EXCLUDE_FROM_ALL)
+    install(FILES ${dbg32_texts} DESTINATION lib/dbg32 COMPONENT wine)
+    install(PROGRAMS ${PROJECT_SOURCE_DIR}/scripts/check-32bit DESTINATION lib/dbg32 COMPONENT wine)
+    install(PROGRAMS ${PROJECT_SOURCE_DIR}/packaging/launcher.sh DESTINATION bin RENAME dbg32
+        COMPONENT wine)
+endif()
+
+install(CODE [[
+    if(dbg32_saved_epoch STREQUAL "")
+        unset(ENV{SOURCE_DATE_EPOCH})
+    else()
+        set(ENV{SOURCE_DATE_EPOCH} "${dbg32_saved_epoch}")
+    endif()
+]] ALL_COMPONENTS)
+
+# The zip: dbg32-VERSION-win32.zip holding the folder dbg32-VERSION-win32/, the programs
+# stripped. The script run after it fixes the times inside and writes SHA256SUMS.
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME dbg32)
+set(CPACK_PACKAGE_VENDOR "The dbg32 developers")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_FILE_NAME dbg32-${PROJECT_VERSION}-win32)
+set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/package)
+set(CPACK_INSTALL_CMAKE_PROJECTS "${PROJECT_BINARY_DIR};dbg32;package;/")
+set(CPACK_STRIP_FILES TRUE)
+set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/after_package.cmake)
+set(CPACK_DBG32_SOURCE_DIR ${PROJECT_SOURCE_DIR})
+include(CPack)

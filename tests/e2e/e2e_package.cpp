@@ -1,0 +1,99 @@
+// The release zip end to end: made by CPack from the Windows build, unpacked into an empty
+// folder, its dbg32.exe run on the sample program to the first prompt and out by "exit".
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "tests/e2e/session.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The project's sources, from this file's own path (tests/e2e/ below them).
+std::string source_dir() {
+    return fs::path(__FILE__).parent_path().parent_path().parent_path().string();
+}
+
+std::string quoted(const std::string &path) {
+    return "'" + path + "'";
+}
+
+// The one file in `folder` whose name starts with `prefix` and ends with `suffix`.
+fs::path find_entry(const fs::path &folder, const std::string &prefix, const std::string &suffix) {
+    fs::path found;
+    for (const fs::directory_entry &entry : fs::directory_iterator(folder)) {
+        std::string name = entry.path().filename().string();
+        if (name.rfind(prefix, 0) == 0 && name.size() >= suffix.size() &&
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+            found = entry.path();
+    }
+    return found;
+}
+
+std::string read_text(const fs::path &path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// Every line end of `text` is CR LF.
+bool crlf_only(const std::string &text) {
+    for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1))
+        if (at == 0 || text[at - 1] != '\r')
+            return false;
+    return true;
+}
+
+class PackageE2e : public testing::Test {
+  protected:
+    void SetUp() override {
+        // Where 32-bit programs cannot run, Wine cannot either.
+        if (std::system((quoted(source_dir() + "/scripts/check-32bit") + " --quiet").c_str()) != 0)
+            GTEST_SKIP() << "this machine cannot run 32-bit programs";
+        char name[] = "/tmp/dbg32-package-XXXXXX";
+        ASSERT_NE(mkdtemp(name), nullptr);
+        work_ = name;
+    }
+    void TearDown() override {
+        if (!work_.empty())
+            fs::remove_all(work_);
+    }
+    fs::path work_;
+};
+
+TEST_F(PackageE2e, UnpackedZipRunsTheSample) {
+    fs::path out = work_ / "out", unpacked = work_ / "unpacked";
+    fs::create_directories(unpacked);
+    std::string make_zip = "timeout 300 cpack --config " +
+                           quoted(win32_dir() + "/CPackConfig.cmake") + " -B " +
+                           quoted(out.string()) + " >/dev/null";
+    ASSERT_EQ(std::system(make_zip.c_str()), 0) << make_zip;
+    fs::path zip = find_entry(out, "dbg32-", "-win32.zip");
+    ASSERT_FALSE(zip.empty()) << "no zip in " << out;
+    EXPECT_TRUE(fs::exists(out / "SHA256SUMS"));
+    std::string unpack = "cd " + quoted(unpacked.string()) + " && timeout 60 cmake -E tar xf " +
+                         quoted(zip.string());
+    ASSERT_EQ(std::system(unpack.c_str()), 0) << unpack;
+
+    fs::path folder = unpacked / zip.stem();
+    ASSERT_TRUE(fs::exists(folder / "dbg32.exe")) << "no " << zip.stem() << "/dbg32.exe";
+    std::string readme = read_text(folder / "README.txt");
+    EXPECT_NE(readme.find("# dbg32\r\n"), std::string::npos) << "no README.txt, or not CR LF";
+    EXPECT_TRUE(crlf_only(readme)) << "README.txt has a line end without CR";
+
+    session debugger({target_path("sample")}, (folder / "dbg32.exe").string(), folder.string());
+    // Packing may have outlasted the test's wineserver: a new one starts first.
+    EXPECT_EQ(debugger.read_to_prompt(60000), "");
+    debugger.send_raw("exit\n");
+    std::string rest;
+    EXPECT_EQ(debugger.wait_exit(20000, &rest), 0);
+    EXPECT_EQ(rest, crlf("...press any key for exit...\n"));
+}
+
+} // namespace
