@@ -64,10 +64,10 @@ class session {
     // What arrived on standard error so far (kept apart from the output, which tests
     // compare byte for byte).
     const std::string &errors();
-    // Standard error and the exit status (or that it still runs), for failure messages.
-    std::string describe_state();
 
   private:
+    // Standard error and the exit status (or that it still runs), for failure messages.
+    std::string describe_state();
     bool read_more(uint32_t timeout_ms);
     bool read_errors();
     void drain_errors();
