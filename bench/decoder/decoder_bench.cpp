@@ -117,7 +117,7 @@ int main(int argc, char **argv) {
     static char repetitions[] = "--benchmark_repetitions=9";
     static char interleaving[] = "--benchmark_enable_random_interleaving=true";
     std::string error;
-    if (!load_corpus(DBG32_WINEPREFIX, DBG32_WIN32_DIR, corpus, error)) {
+    if (!load_corpus(DBG32_WINE_DLL_DIR, DBG32_WIN32_DIR, corpus, error)) {
         std::fprintf(stderr, "decoder_bench: %s\n", error.c_str());
         return 1;
     }

@@ -79,15 +79,19 @@ bool read_text_section(const std::string &path, code_section &section, std::stri
     return failed(error, path + " has no readable .text section");
 }
 
-bool corpus_paths(const std::string &wineprefix, const std::string &win32_dir,
+bool corpus_paths(const std::string &wine_dll_dir, const std::string &win32_dir,
                   std::vector<std::string> &paths, std::string &error) {
     namespace fs = std::filesystem;
-    const fs::path system32 = fs::path(wineprefix) / "drive_c" / "windows" / "system32";
+    // The package wine32 installs them; scripts/bootstrap installs it on every machine.
+    const std::string remedy = ": install Wine's 32-bit part (wine32) with scripts/bootstrap, "
+                               "then configure the build again";
+    if (!fs::is_directory(wine_dll_dir))
+        return failed(error, "Wine's folder of 32-bit Windows DLLs is not there (" + wine_dll_dir +
+                                 ")" + remedy);
     for (const char *dll : wine_dlls) {
-        const fs::path path = system32 / dll;
+        const fs::path path = fs::path(wine_dll_dir) / dll;
         if (!fs::is_regular_file(path))
-            return failed(error, "missing " + path.string() +
-                                     ": create the Wine prefix with scripts/bootstrap");
+            return failed(error, "missing " + path.string() + remedy);
         paths.push_back(path.string());
     }
     // The debugger and its test programs, wherever the win32 build put them.
@@ -104,10 +108,10 @@ bool corpus_paths(const std::string &wineprefix, const std::string &win32_dir,
     return true;
 }
 
-bool load_corpus(const std::string &wineprefix, const std::string &win32_dir,
+bool load_corpus(const std::string &wine_dll_dir, const std::string &win32_dir,
                  std::vector<code_section> &sections, std::string &error) {
     std::vector<std::string> paths;
-    if (!corpus_paths(wineprefix, win32_dir, paths, error))
+    if (!corpus_paths(wine_dll_dir, win32_dir, paths, error))
         return false;
     for (const std::string &path : paths) {
         code_section section;

@@ -115,7 +115,7 @@ TEST(DisasmDifferential, lengths_agree_with_objdump_on_real_code) {
                                        "install binutils-mingw-w64-i686 (scripts/bootstrap)";
     std::vector<code_section> sections;
     std::string error;
-    ASSERT_TRUE(load_corpus(DBG32_WINEPREFIX, DBG32_WIN32_DIR, sections, error)) << error;
+    ASSERT_TRUE(load_corpus(DBG32_WINE_DLL_DIR, DBG32_WIN32_DIR, sections, error)) << error;
     tally total;
     for (const code_section &section : sections) {
         std::vector<listed_instruction> listing;

@@ -14,11 +14,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The project's sources, from this file's own path (tests/e2e/ below them).
-std::string source_dir() {
-    return fs::path(__FILE__).parent_path().parent_path().parent_path().string();
-}
-
 std::string quoted(const std::string &path) {
     return "'" + path + "'";
 }
@@ -53,9 +48,6 @@ bool crlf_only(const std::string &text) {
 class PackageE2e : public testing::Test {
   protected:
     void SetUp() override {
-        // Where 32-bit programs cannot run, Wine cannot either.
-        if (std::system((quoted(source_dir() + "/scripts/check-32bit") + " --quiet").c_str()) != 0)
-            GTEST_SKIP() << "this machine cannot run 32-bit programs";
         char name[] = "/tmp/dbg32-package-XXXXXX";
         ASSERT_NE(mkdtemp(name), nullptr);
         work_ = name;

@@ -1,7 +1,6 @@
 #include "tests/e2e/session.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -10,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -38,37 +38,50 @@ std::string new_token() {
     return std::to_string(getpid()) + "-" + std::to_string(counter++);
 }
 
-// Starts `arguments` under wine with stdin and stdout on pipes; stderr is discarded.
+// Keeps the last this many bytes of a program's standard error: enough to diagnose it.
+constexpr size_t errors_kept = 64 * 1024;
+
+// Says why the child could not go on, on its standard error (the harness reads it), and ends.
+[[noreturn]] void child_failed(const char *what, const std::string &name) {
+    std::string message = std::string(what) + " " + name + ": " + std::strerror(errno) + "\n";
+    ssize_t ignored = write(2, message.data(), message.size());
+    (void)ignored;
+    _exit(127);
+}
+
+// Starts `arguments` under wine with stdin, stdout and stderr on three pipes.
 pid_t spawn_wine(const std::vector<std::string> &arguments, const std::string &directory,
-                 const std::string &token, int *in, int *out) {
-    int to_child[2], from_child[2];
-    if (pipe(to_child) != 0 || pipe(from_child) != 0)
+                 const std::string &token, int *in, int *out, int *err) {
+    int to_child[2], from_child[2], errors_from_child[2];
+    if (pipe(to_child) != 0 || pipe(from_child) != 0 || pipe(errors_from_child) != 0)
         return -1;
     pid_t pid = fork();
     if (pid == 0) {
         dup2(to_child[0], 0);
         dup2(from_child[1], 1);
-        int null = open("/dev/null", O_WRONLY);
-        dup2(null, 2);
+        dup2(errors_from_child[1], 2);
         close(to_child[1]);
         close(from_child[0]);
+        close(errors_from_child[0]);
         setenv("WINEPREFIX", wine_prefix().c_str(), 1);
         setenv("WINEDEBUG", "-all", 1);
         setenv("DBG32_E2E_TOKEN", token.c_str(), 1);
         if (!directory.empty() && chdir(directory.c_str()) != 0)
-            _exit(126);
+            child_failed("cannot enter", directory);
         std::vector<char *> argv;
         argv.push_back(const_cast<char *>("wine"));
         for (const std::string &argument : arguments)
             argv.push_back(const_cast<char *>(argument.c_str()));
         argv.push_back(nullptr);
         execvp("wine", argv.data());
-        _exit(127);
+        child_failed("cannot start", "wine");
     }
     close(to_child[0]);
     close(from_child[1]);
+    close(errors_from_child[1]);
     *in = to_child[1];
     *out = from_child[0];
+    *err = errors_from_child[0];
     return pid;
 }
 
@@ -142,6 +155,7 @@ run_result run_wine(const std::vector<std::string> &arguments, const std::string
     run_result result;
     result.exit_code = run.wait_exit(timeout_ms, &result.output);
     result.exited = result.exit_code >= 0;
+    result.errors = run.errors();
     return result;
 }
 
@@ -152,7 +166,8 @@ session::session(const std::vector<std::string> &arguments, const std::string &p
     if (program != "-")
         full.push_back(program.empty() ? win32_dir() + "/dbg32.exe" : program);
     full.insert(full.end(), arguments.begin(), arguments.end());
-    pid_ = spawn_wine(full, directory.empty() ? win32_dir() : directory, token_, &in_, &out_);
+    pid_ =
+        spawn_wine(full, directory.empty() ? win32_dir() : directory, token_, &in_, &out_, &err_);
     if (pid_ < 0)
         ADD_FAILURE() << "could not start wine";
     signal(SIGPIPE, SIG_IGN);
@@ -170,18 +185,85 @@ session::~session() {
     }
     if (out_ >= 0)
         close(out_);
+    if (err_ >= 0)
+        close(err_);
 }
 
+// Waits up to `timeout_ms` for output; standard error is read on the way, so that a program
+// that writes much there never blocks. False on timeout and at the end of the output.
 bool session::read_more(uint32_t timeout_ms) {
-    struct pollfd ready = {out_, POLLIN, 0};
-    if (poll(&ready, 1, static_cast<int>(timeout_ms)) <= 0)
-        return false;
+    auto deadline = clock_type::now() + std::chrono::milliseconds(timeout_ms);
+    do {
+        struct pollfd ready[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
+        if (poll(ready, 2, static_cast<int>(remaining_ms(deadline))) <= 0)
+            return false;
+        if (ready[1].revents != 0)
+            read_errors();
+        if (ready[0].revents != 0) {
+            char chunk[4096];
+            ssize_t count = read(out_, chunk, sizeof chunk);
+            if (count <= 0)
+                return false;
+            pending_.append(chunk, static_cast<size_t>(count));
+            return true;
+        }
+    } while (remaining_ms(deadline) > 0);
+    return false;
+}
+
+// Reads one chunk of standard error; at its end the pipe is closed, so that poll ignores it.
+bool session::read_errors() {
     char chunk[4096];
-    ssize_t count = read(out_, chunk, sizeof chunk);
-    if (count <= 0)
+    ssize_t count = read(err_, chunk, sizeof chunk);
+    if (count <= 0) {
+        close(err_);
+        err_ = -1;
         return false;
-    pending_.append(chunk, static_cast<size_t>(count));
+    }
+    errors_.append(chunk, static_cast<size_t>(count));
+    if (errors_.size() > errors_kept)
+        errors_.erase(0, errors_.size() - errors_kept);
     return true;
+}
+
+// Takes in what is waiting on standard error now, without waiting for more.
+void session::drain_errors() {
+    for (;;) {
+        struct pollfd ready = {err_, POLLIN, 0};
+        if (err_ < 0 || poll(&ready, 1, 0) <= 0 || !read_errors())
+            return;
+    }
+}
+
+// Collects the exit status if the program has ended; true when it has.
+bool session::reap() {
+    if (ended_)
+        return true;
+    int status = 0;
+    if (pid_ <= 0 || waitpid(pid_, &status, WNOHANG) != pid_)
+        return false;
+    ended_ = true;
+    exit_code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return true;
+}
+
+const std::string &session::errors() {
+    drain_errors();
+    return errors_;
+}
+
+std::string session::describe_state() {
+    // Output that has just ended usually means the program is ending: give it a moment.
+    auto deadline = clock_type::now() + std::chrono::milliseconds(500);
+    bool ended = reap();
+    while (!ended && remaining_ms(deadline) > 0) {
+        usleep(20 * 1000);
+        ended = reap();
+    }
+    std::string text = "Wine's standard error: " + testing::PrintToString(errors());
+    if (ended)
+        return text + "; exit status " + std::to_string(exit_code_);
+    return text + "; still running";
 }
 
 std::string session::read_to_prompt(uint32_t timeout_ms) {
@@ -194,8 +276,13 @@ std::string session::read_to_prompt(uint32_t timeout_ms) {
             return before;
         }
         if (!read_more(static_cast<uint32_t>(remaining_ms(deadline)))) {
-            ADD_FAILURE() << "no prompt within " << timeout_ms
-                          << " ms; output so far: " << testing::PrintToString(pending_);
+            if (remaining_ms(deadline) > 0)
+                ADD_FAILURE() << "no prompt: the output ended; output so far: "
+                              << testing::PrintToString(pending_) << "; " << describe_state();
+            else
+                ADD_FAILURE() << "no prompt within " << timeout_ms
+                              << " ms; output so far: " << testing::PrintToString(pending_) << "; "
+                              << describe_state();
             std::string partial = pending_;
             pending_.clear();
             return partial;
@@ -237,11 +324,7 @@ int session::wait_exit(uint32_t timeout_ms, std::string *rest) {
     auto deadline = clock_type::now() + std::chrono::milliseconds(timeout_ms);
     while (!ended_) {
         read_more(20);
-        int status = 0;
-        pid_t done = waitpid(pid_, &status, WNOHANG);
-        if (done == pid_) {
-            ended_ = true;
-            exit_code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        if (reap()) {
             while (read_more(50)) {
             }
         } else if (remaining_ms(deadline) == 0) {

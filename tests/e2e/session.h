@@ -26,6 +26,7 @@ struct run_result {
     bool exited = false;
     int exit_code = -1;
     std::string output;
+    std::string errors; // what Wine and the program wrote on standard error
 };
 
 // Runs a Windows program under Wine to its end with stdin from `input`; a run that
@@ -43,7 +44,8 @@ class session {
     session(const session &) = delete;
     session &operator=(const session &) = delete;
 
-    // Output up to the next prompt, the prompt itself consumed. Fails the test on timeout.
+    // Output up to the next prompt, the prompt itself consumed. Fails the test on timeout or
+    // when the output ends, with Wine's standard error and the exit status in the message.
     std::string read_to_prompt(uint32_t timeout_ms = 20000);
     // Sends one line (a newline is added) and returns the output up to the next prompt.
     std::string command(const std::string &line, uint32_t timeout_ms = 20000);
@@ -59,14 +61,24 @@ class session {
     // Live processes of this session whose command line contains `name`.
     int count_processes(const std::string &name) const;
     pid_t pid() const { return pid_; }
+    // What arrived on standard error so far (kept apart from the output, which tests
+    // compare byte for byte).
+    const std::string &errors();
 
   private:
+    // Standard error and the exit status (or that it still runs), for failure messages.
+    std::string describe_state();
     bool read_more(uint32_t timeout_ms);
+    bool read_errors();
+    void drain_errors();
+    bool reap();
     pid_t pid_ = -1;
     int in_ = -1;
     int out_ = -1;
+    int err_ = -1;
     bool ended_ = false;
     int exit_code_ = -1;
     std::string token_;
     std::string pending_;
+    std::string errors_;
 };
