@@ -23,7 +23,7 @@ struct command_row {
     const char *pattern;
     match_kind kind;
     void (*handler)();
-    row_end end;
+    row_end end = LOOP_GOES_ON;
 };
 
 static void cmd_hex() {
@@ -59,18 +59,18 @@ static void cmd_thrd() {}
 static void cmd_exit() {}
 
 static const command_row command_table[] = {
-    {"dis ", MATCH_PREFIX, cmd_dis, LOOP_GOES_ON},
-    {"dump", MATCH_PREFIX, cmd_dump, LOOP_GOES_ON},
-    {"b ", MATCH_PREFIX, cmd_break_set, LOOP_GOES_ON},
-    {"d ", MATCH_PREFIX, cmd_break_remove, LOOP_GOES_ON},
-    {"hex ", MATCH_PREFIX, cmd_hex, LOOP_GOES_ON},
-    {"dec ", MATCH_PREFIX, cmd_dec, LOOP_GOES_ON},
+    {"dis ", MATCH_PREFIX, cmd_dis},
+    {"dump", MATCH_PREFIX, cmd_dump},
+    {"b ", MATCH_PREFIX, cmd_break_set},
+    {"d ", MATCH_PREFIX, cmd_break_remove},
+    {"hex ", MATCH_PREFIX, cmd_hex},
+    {"dec ", MATCH_PREFIX, cmd_dec},
     {"exit", MATCH_WHOLE_LINE, cmd_exit, LOOP_ENDS},
-    {"rest", MATCH_WHOLE_LINE, cmd_rest, LOOP_GOES_ON},
-    {"stop", MATCH_WHOLE_LINE, cmd_stop, LOOP_GOES_ON},
-    {"resume", MATCH_WHOLE_LINE, cmd_resume, LOOP_GOES_ON},
-    {"cont", MATCH_WHOLE_LINE, cmd_cont, LOOP_GOES_ON},
-    {"thrd", MATCH_WHOLE_LINE, cmd_thrd, LOOP_GOES_ON},
+    {"rest", MATCH_WHOLE_LINE, cmd_rest},
+    {"stop", MATCH_WHOLE_LINE, cmd_stop},
+    {"resume", MATCH_WHOLE_LINE, cmd_resume},
+    {"cont", MATCH_WHOLE_LINE, cmd_cont},
+    {"thrd", MATCH_WHOLE_LINE, cmd_thrd},
 };
 
 static bool row_matches(const command_row &row) {

@@ -7,7 +7,6 @@
 
 #include <fstream>
 #include <regex>
-#include <sstream>
 
 #include "tests/e2e/session.h"
 
@@ -33,13 +32,6 @@ void copy_file(const std::string &from, const std::string &to) {
     std::ifstream in(from, std::ios::binary);
     std::ofstream out(to, std::ios::binary);
     out << in.rdbuf();
-}
-
-std::string read_text(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 // Reads the stop address out of an exception report.
@@ -114,7 +106,7 @@ TEST(DebugCoreE2e, LaunchCommandLineIsCutAt255) {
         debugger.command("cont");
         std::string end = debugger.poll_until("terminated");
         EXPECT_NE(end.find("existing code = 0x0000"), std::string::npos) << end;
-        EXPECT_EQ(read_text(output), line.substr(0, 255)) << "command line of " << length;
+        EXPECT_EQ(read_file(output), line.substr(0, 255)) << "command line of " << length;
     }
 }
 

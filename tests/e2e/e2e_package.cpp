@@ -4,8 +4,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "tests/e2e/session.h"
@@ -28,13 +26,6 @@ fs::path find_entry(const fs::path &folder, const std::string &prefix, const std
             found = entry.path();
     }
     return found;
-}
-
-std::string read_text(const fs::path &path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
 }
 
 // Every line end of `text` is CR LF.
@@ -75,7 +66,7 @@ TEST_F(PackageE2e, UnpackedZipRunsTheSample) {
 
     fs::path folder = unpacked / zip.stem();
     ASSERT_TRUE(fs::exists(folder / "dbg32.exe")) << "no " << zip.stem() << "/dbg32.exe";
-    std::string readme = read_text(folder / "README.txt");
+    std::string readme = read_file(folder / "README.txt");
     EXPECT_NE(readme.find("# dbg32\r\n"), std::string::npos) << "no README.txt, or not CR LF";
     EXPECT_TRUE(crlf_only(readme)) << "README.txt has a line end without CR";
 

@@ -26,13 +26,6 @@ int64_t remaining_ms(clock_type::time_point deadline) {
     return left.count() > 0 ? left.count() : 0;
 }
 
-std::string read_file(const std::string &path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 std::string new_token() {
     static std::atomic<int> counter{0};
     return std::to_string(getpid()) + "-" + std::to_string(counter++);
@@ -86,6 +79,13 @@ pid_t spawn_wine(const std::vector<std::string> &arguments, const std::string &d
 }
 
 } // namespace
+
+std::string read_file(const std::string &path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
 
 std::string win32_dir() {
     return DBG32_E2E_WIN32_DIR;
@@ -276,13 +276,12 @@ std::string session::read_to_prompt(uint32_t timeout_ms) {
             return before;
         }
         if (!read_more(static_cast<uint32_t>(remaining_ms(deadline)))) {
-            if (remaining_ms(deadline) > 0)
-                ADD_FAILURE() << "no prompt: the output ended; output so far: "
-                              << testing::PrintToString(pending_) << "; " << describe_state();
-            else
-                ADD_FAILURE() << "no prompt within " << timeout_ms
-                              << " ms; output so far: " << testing::PrintToString(pending_) << "; "
-                              << describe_state();
+            std::string why = remaining_ms(deadline) > 0
+                                  ? ": the output ended"
+                                  : " within " + std::to_string(timeout_ms) + " ms";
+            ADD_FAILURE() << "no prompt" << why
+                          << "; output so far: " << testing::PrintToString(pending_) << "; "
+                          << describe_state();
             std::string partial = pending_;
             pending_.clear();
             return partial;

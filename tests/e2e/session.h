@@ -19,6 +19,9 @@ uint32_t target_symbol(const std::string &target, const std::string &symbol);
 std::vector<uint8_t> target_image_bytes(const std::string &target, uint32_t address,
                                         uint32_t count);
 
+// A whole file's bytes; empty when it cannot be read.
+std::string read_file(const std::string &path);
+
 // Bytes as text, and the console's CR LF line ends.
 std::string crlf(const std::string &text);
 

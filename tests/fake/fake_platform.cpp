@@ -223,6 +223,20 @@ void hold_at_yield(std::unique_lock<std::mutex> &held) {
     yield_holding = false;
 }
 
+// Sleep(0), or a yield to any thread (counted).
+void yield_processor(bool to_any_thread) {
+    std::unique_lock<std::mutex> held(lock);
+    die_if_killed(held);
+    if (to_any_thread)
+        yield_count++;
+    if (yields_held) {
+        hold_at_yield(held);
+        return;
+    }
+    held.unlock();
+    sched_yield();
+}
+
 } // namespace
 
 // ---- the platform layer ----
@@ -379,29 +393,18 @@ bool plat_system_closes_thread_handles() {
 }
 
 void plat_sleep(uint32_t milliseconds) {
-    std::unique_lock<std::mutex> held(lock);
-    die_if_killed(held);
-    if (milliseconds == 0 && yields_held) {
-        hold_at_yield(held);
+    if (milliseconds == 0) {
+        yield_processor(false);
         return;
     }
+    std::unique_lock<std::mutex> held(lock);
+    die_if_killed(held);
     held.unlock();
-    if (milliseconds == 0)
-        sched_yield();
-    else
-        usleep(milliseconds * 1000);
+    usleep(milliseconds * 1000);
 }
 
 void plat_yield() {
-    std::unique_lock<std::mutex> held(lock);
-    die_if_killed(held);
-    yield_count++;
-    if (yields_held) {
-        hold_at_yield(held);
-        return;
-    }
-    held.unlock();
-    sched_yield();
+    yield_processor(true);
 }
 
 plat_process_routine plat_find_system_routine(const char *name) {
@@ -671,6 +674,11 @@ void fail_continuations() {
 std::vector<continuation> continuations() {
     std::lock_guard<std::mutex> held(lock);
     return continuation_log;
+}
+
+size_t continuation_count() {
+    std::lock_guard<std::mutex> held(lock);
+    return continuation_log.size();
 }
 
 bool wait_for_continuations(size_t count, uint32_t ms) {

@@ -55,6 +55,8 @@ void push_event(const DEBUG_EVENT &event);
 void fail_next_wait();     // the next wait for an event fails
 void fail_continuations(); // every continuation fails from now on
 std::vector<continuation> continuations();
+// How many continuations have been made: cheap enough to spin on, unlike a copy of the log.
+size_t continuation_count();
 // Waits (up to `ms`) until `count` continuations have been made; false on timeout.
 bool wait_for_continuations(size_t count, uint32_t ms);
 // Waits (up to `ms`) until the loop blocks for the next event with the queue empty.

@@ -516,7 +516,7 @@ TEST_F(DebugLoop, StressEveryContReleasesExactlyOneHandOff) {
         ASSERT_EQ(numbered_exception_in(copy), static_cast<int>(k));
         ASSERT_EQ(load_debug_state(), STATE_EXCEPTION) << "at exception " << k;
         ASSERT_FALSE(signalled(continue_event)) << "a release is left over at exception " << k;
-        ASSERT_EQ(fake::continuations().size(), 2u * k) << "at exception " << k;
+        ASSERT_EQ(fake::continuation_count(), 2u * k) << "at exception " << k;
         ASSERT_EQ(debug_continue(0), 0);
         if (k % 2 == 1)
             debug_continue(0); // accepted or not, it must not reach exception k + 1
@@ -550,7 +550,7 @@ TEST_F(DebugLoop, StressReportsStayWholeWhileTheLoopMovesOn) {
     for (uint32_t k = 0; k < HANDOFFS; k++) {
         size_t before = (FILLERS + 1) * k;
         ASSERT_TRUE(spin_until([&] {
-            return fake::continuations().size() == before && load_debug_state() == STATE_EXCEPTION;
+            return fake::continuation_count() == before && load_debug_state() == STATE_EXCEPTION;
         })) << "exception "
             << k << " was never handed off";
         ASSERT_EQ(debug_continue(0), 0) << "at exception " << k;

@@ -64,7 +64,7 @@ struct counts {
 counts now() {
     return {fake::suspend_calls(),          fake::resume_calls(), fake::terminate_process_calls(),
             fake::terminate_thread_calls(), fake::launch_count(), fake::closed_handles(),
-            fake::continuations().size()};
+            fake::continuation_count()};
 }
 
 class ExecControl : public ::testing::Test {
