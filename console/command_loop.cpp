@@ -103,11 +103,28 @@ bool dispatch_command() {
     return true;
 }
 
+// Whether a person can answer the key prompt. A console without a window (CREATE_NO_WINDOW)
+// cannot be typed into, nor can one on a window station without visible display surfaces
+// (services, scheduled tasks, CI runners), nor one in session 0 from Windows Vista on, which
+// holds only services: on XP the first user logs on there. Where nobody can press a key, a
+// scripted session would otherwise never end.
+static bool person_at_console() {
+    console_facts facts;
+    plat_console_facts(&facts);
+    if (!facts.attached || !facts.has_window || !facts.visible_station)
+        return false;
+    uint32_t major = 0;
+    uint32_t minor = 0;
+    bool sessions_isolated = plat_get_version(&major, &minor) && major >= 6;
+    return !(sessions_isolated && facts.session_id == 0);
+}
+
 void console_exit() {
     debug_end_thread();
     puts("...press any key for exit...");
     fflush(stdout);
-    plat_wait_key();
+    if (person_at_console())
+        plat_wait_key();
 }
 
 void command_loop() {

@@ -19,18 +19,12 @@ std::atomic<HANDLE> debuggee_process{nullptr};
 
 static std::atomic_flag core_lock = ATOMIC_FLAG_INIT;
 
-// Sleep(0) gives way only to threads of equal or higher priority: a holder of lower priority
-// that was preempted on this processor would not get back to release the lock. After these
-// tries the waiter gives way to any thread.
-const uint32_t CORE_LOCK_SHORT_TRIES = 4;
-
+// A waiter gives the processor to any thread that is ready, whatever its priority: one that
+// gave way only to its equals could keep a preempted holder of lower priority from ever
+// getting back to release the lock.
 void core_lock_acquire() {
-    for (uint32_t tries = 0; core_lock.test_and_set(std::memory_order_acquire); tries++) {
-        if (tries < CORE_LOCK_SHORT_TRIES)
-            plat_sleep(0);
-        else
-            plat_yield();
-    }
+    while (core_lock.test_and_set(std::memory_order_acquire))
+        plat_yield();
 }
 
 void core_lock_release() {

@@ -87,26 +87,37 @@ static void release_event_handles(const DEBUG_EVENT &event) {
         close_if_open(event.u.CreateThread.hThread);
 }
 
-// Notes what the system closed when it was told that an event had been continued.
+// The run's, kept where the console finds it when it has to end the thread that serves the
+// run: that thread then closes nothing more, and the console closes what it left.
+static creation_handles run_creation;
+
+// Notes what the system closed when it was told that an event had been continued: the
+// handle of the thread that reported an exit, and with the process's exit the process's.
 static void note_system_closes(const DEBUG_EVENT &event, creation_handles *creation) {
     if (!plat_system_closes_thread_handles() ||
         creation->event.dwDebugEventCode != EVENT_CREATE_PROCESS ||
         event.dwProcessId != creation->event.dwProcessId)
         return;
-    if (event.dwDebugEventCode == EVENT_EXIT_THREAD &&
-        event.dwThreadId == creation->event.dwThreadId)
+    bool exit =
+        event.dwDebugEventCode == EVENT_EXIT_THREAD || event.dwDebugEventCode == EVENT_EXIT_PROCESS;
+    if (exit && event.dwThreadId == creation->event.dwThreadId)
         creation->thread_closed = true;
     if (event.dwDebugEventCode == EVENT_EXIT_PROCESS)
-        creation->thread_closed = creation->process_closed = true;
+        creation->process_closed = true;
 }
 
 // The creation event's handles that the system has not closed are closed when the run ends,
-// which is all of them where the system closes none.
-static void close_creation_handles(const creation_handles &creation) {
-    if (!creation.thread_closed)
-        close_if_open(creation.event.u.CreateProcessInfo.hThread);
-    if (!creation.process_closed)
-        close_if_open(creation.event.u.CreateProcessInfo.hProcess);
+// which is all of them where the system closes none. Each is marked before it is closed: a
+// thread ended in between leaves a handle open rather than have it closed twice.
+static void close_creation_handles(creation_handles *creation) {
+    if (!creation->thread_closed) {
+        creation->thread_closed = true;
+        close_if_open(creation->event.u.CreateProcessInfo.hThread);
+    }
+    if (!creation->process_closed) {
+        creation->process_closed = true;
+        close_if_open(creation->event.u.CreateProcessInfo.hProcess);
+    }
 }
 
 // Acts on one event; returns the status to continue it with. Sets `ended` on the
@@ -213,16 +224,19 @@ uint8_t debug_loop(const char *command_line) {
     memcpy(launch_buffer, command_line, length);
     launch_buffer[length] = '\0';
 
+    memset(&run_creation, 0, sizeof run_creation);
     if (!launch(launch_buffer))
         return 2;
     debuggee_suspended.store(false, std::memory_order_release);
     publish_state(STATE_RUNNING);
 
-    creation_handles creation;
-    memset(&creation, 0, sizeof creation);
-    uint8_t result = run_events(&creation);
-    close_creation_handles(creation);
+    uint8_t result = run_events(&run_creation);
+    close_creation_handles(&run_creation);
     return result;
+}
+
+void debug_close_run_leftovers() {
+    close_creation_handles(&run_creation);
 }
 
 DWORD PLAT_STDCALL debug_thread_proc(void *) {

@@ -22,6 +22,11 @@ const uint8_t LOOP_INTERFACE_FAILED = 3;
 DWORD PLAT_STDCALL debug_thread_proc(void *parameter);
 uint8_t debug_loop(const char *command_line);
 
+// Closes the handles of the last run's process-creation event that neither the system nor
+// the debug thread has closed. Only once that thread is known to be gone: for a thread that
+// the console had to end before its run was over.
+void debug_close_run_leftovers();
+
 // Console side: take one pending notification (the end first), copying the record of the
 // event that raised it. POLL_NOTHING leaves `copy` untouched.
 uint8_t debug_poll_event(DEBUG_EVENT *copy);

@@ -55,7 +55,8 @@ static void quiesce_debug_thread() {
 
 // Ends the thread where it is parked in a wait, holding nothing; a thread still starting,
 // launching or serving an event is given time (bounded) to get there or to end by itself.
-static void terminate_debug_thread() {
+// True once the thread is known to be gone.
+static bool terminate_debug_thread() {
     for (uint32_t waited = 0;; waited += 10) {
         core_lock_acquire();
         bool parked = debug_thread_parked.load(std::memory_order_acquire);
@@ -64,14 +65,14 @@ static void terminate_debug_thread() {
             // a wait that has just returned, take the lock and die holding it. The lock stays
             // ours until then; a dying thread never needs it.
             plat_terminate_thread(debug_thread, 0);
-            plat_wait(debug_thread, RETIRE_WAIT_MS);
+            bool gone = plat_wait(debug_thread, RETIRE_WAIT_MS);
             debug_thread_parked.store(false, std::memory_order_release);
             core_lock_release();
-            return;
+            return gone;
         }
         core_lock_release();
         if (plat_wait(debug_thread, 10))
-            return;
+            return true;
     }
 }
 
@@ -99,10 +100,11 @@ void cmd_rest() {
     debug_reset();
     if (had_thread) {
         // The retired thread lets its terminated debuggee finish: release it from a stop,
-        // then wait for it to see the end; end it ourselves only if it does not.
+        // then wait for it to see the end; end it ourselves only if it does not. An ended
+        // thread has not closed the handles of its run's start.
         plat_set_event(continue_event);
-        if (!plat_wait(debug_thread, RETIRE_WAIT_MS))
-            terminate_debug_thread();
+        if (plat_wait(debug_thread, RETIRE_WAIT_MS) || terminate_debug_thread())
+            debug_close_run_leftovers();
         forget_debug_thread();
         plat_reset_event(continue_event);
     }

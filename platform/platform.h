@@ -89,5 +89,15 @@ bool plat_get_version(uint32_t *major, uint32_t *minor);
 void *plat_load_library(const char *name);
 void *plat_find_export(void *module, const char *name);
 
+// What the system tells of the console a key press would be read from.
+struct console_facts {
+    bool attached;        // a console is there (none with DETACHED_PROCESS, nor under Wine
+                          // with standard input on a pipe)
+    bool has_window;      // it has a window (none with CREATE_NO_WINDOW)
+    bool visible_station; // the window station has visible display surfaces (not a service's)
+    uint32_t session_id;  // the program's session
+};
+const uint32_t PLAT_UNKNOWN_SESSION = 0xFFFFFFFFu;
+void plat_console_facts(console_facts *facts);
 // One key press read from the console without echo; returns at once without a console.
 void plat_wait_key();

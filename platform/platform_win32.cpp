@@ -93,7 +93,15 @@ bool plat_wait(HANDLE object, uint32_t milliseconds) {
 bool plat_get_version(uint32_t *major, uint32_t *minor) {
     OSVERSIONINFOA info = {};
     info.dwOSVersionInfoSize = sizeof info;
-    if (!GetVersionExA(&info))
+    // The SDK declares GetVersionExA deprecated in favour of the version helpers, which ask
+    // whether the system is at least a given version. The start-up check wants the version
+    // that the program is shown, as the system reports it to the program, and the helpers
+    // are missing on Windows XP, so the call stays.
+#ifdef _MSC_VER
+#pragma warning(suppress : 4996)
+#endif
+    BOOL queried = GetVersionExA(&info);
+    if (!queried)
         return false;
     *major = info.dwMajorVersion;
     *minor = info.dwMinorVersion;
@@ -120,12 +128,34 @@ static bool is_key_press(const INPUT_RECORD &record) {
     return !is_modifier_key(record.Event.KeyEvent.wVirtualKeyCode);
 }
 
+// The console's own input, even where standard input comes from a file or a pipe.
+static HANDLE open_console_input() {
+    return CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+void plat_console_facts(console_facts *facts) {
+    HANDLE console = open_console_input();
+    DWORD mode = 0;
+    facts->attached = console != INVALID_HANDLE_VALUE && GetConsoleMode(console, &mode);
+    if (console != INVALID_HANDLE_VALUE)
+        CloseHandle(console);
+    facts->has_window = GetConsoleWindow() != nullptr;
+    // What cannot be learnt counts as what a person's console has: the wait stays.
+    USEROBJECTFLAGS flags = {};
+    DWORD size = 0;
+    facts->visible_station = !GetUserObjectInformationA(GetProcessWindowStation(), UOI_FLAGS,
+                                                        &flags, sizeof flags, &size) ||
+                             (flags.dwFlags & WSF_VISIBLE) != 0;
+    DWORD session = 0;
+    facts->session_id =
+        ProcessIdToSessionId(GetCurrentProcessId(), &session) ? session : PLAT_UNKNOWN_SESSION;
+}
+
 void plat_wait_key() {
     // The key comes from the console itself, not from standard input; without a console
     // there is nothing to wait for.
-    HANDLE console =
-        CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE console = open_console_input();
     if (console == INVALID_HANDLE_VALUE)
         return;
     DWORD old_mode = 0;

@@ -91,7 +91,9 @@ std::string win32_dir() {
     return DBG32_E2E_WIN32_DIR;
 }
 std::string wine_prefix() {
-    return DBG32_E2E_WINEPREFIX;
+    // ctest runs each test once per prefix and names the prefix for it.
+    const char *chosen = getenv("DBG32_E2E_WINEPREFIX");
+    return chosen != nullptr && *chosen != '\0' ? chosen : DBG32_E2E_DEFAULT_WINEPREFIX;
 }
 std::string target_path(const std::string &name) {
     return win32_dir() + "/targets/" + name + ".exe";

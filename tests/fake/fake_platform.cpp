@@ -85,6 +85,8 @@ bool routines_present = true;
 int suspends = 0, resumes = 0;
 bool library_present = true, export_present = true, threads_succeed = true;
 int process_terminations = 0, thread_terminations = 0, handles_closed = 0, keys = 0;
+const console_facts PERSONS_CONSOLE = {true, true, true, 1};
+console_facts console = PERSONS_CONSOLE;
 bool yields_held = false, yield_holding = false;
 int yield_count = 0;
 
@@ -181,26 +183,25 @@ void give_event_handles(const DEBUG_EVENT &event) {
     }
 }
 
-// What Windows closes when a thread's exit, or its process's, is continued.
+void close_thread_handle(DWORD process_id, DWORD thread_id) {
+    auto handle = event_thread_handles.find({process_id, thread_id});
+    if (handle != event_thread_handles.end()) {
+        close_given_handle(handle->second);
+        event_thread_handles.erase(handle);
+    }
+}
+
+// What Windows closes when a thread's exit, or its process's, is continued: the handle of
+// the thread that reported it, and for the process's exit the process's handle too. Every
+// other thread's handle went when its own exit was continued.
 void close_on_continue(DWORD process_id, DWORD thread_id) {
     auto received = received_codes.find({process_id, thread_id});
     if (!system_closes || received == received_codes.end())
         return;
     if (received->second == EVENT_EXIT_THREAD) {
-        auto handle = event_thread_handles.find({process_id, thread_id});
-        if (handle != event_thread_handles.end()) {
-            close_given_handle(handle->second);
-            event_thread_handles.erase(handle);
-        }
+        close_thread_handle(process_id, thread_id);
     } else if (received->second == EVENT_EXIT_PROCESS) {
-        for (auto handle = event_thread_handles.begin(); handle != event_thread_handles.end();) {
-            if (handle->first.first == process_id) {
-                close_given_handle(handle->second);
-                handle = event_thread_handles.erase(handle);
-            } else {
-                ++handle;
-            }
-        }
+        close_thread_handle(process_id, thread_id);
         auto process = event_process_handles.find(process_id);
         if (process != event_process_handles.end()) {
             close_given_handle(process->second);
@@ -221,20 +222,6 @@ void hold_at_yield(std::unique_lock<std::mutex> &held) {
         return !yields_held || (self != nullptr && self->killed && self->waiters > 0);
     });
     yield_holding = false;
-}
-
-// Sleep(0), or a yield to any thread (counted).
-void yield_processor(bool to_any_thread) {
-    std::unique_lock<std::mutex> held(lock);
-    die_if_killed(held);
-    if (to_any_thread)
-        yield_count++;
-    if (yields_held) {
-        hold_at_yield(held);
-        return;
-    }
-    held.unlock();
-    sched_yield();
 }
 
 } // namespace
@@ -393,10 +380,6 @@ bool plat_system_closes_thread_handles() {
 }
 
 void plat_sleep(uint32_t milliseconds) {
-    if (milliseconds == 0) {
-        yield_processor(false);
-        return;
-    }
     std::unique_lock<std::mutex> held(lock);
     die_if_killed(held);
     held.unlock();
@@ -404,7 +387,15 @@ void plat_sleep(uint32_t milliseconds) {
 }
 
 void plat_yield() {
-    yield_processor(true);
+    std::unique_lock<std::mutex> held(lock);
+    die_if_killed(held);
+    yield_count++;
+    if (yields_held) {
+        hold_at_yield(held);
+        return;
+    }
+    held.unlock();
+    sched_yield();
 }
 
 plat_process_routine plat_find_system_routine(const char *name) {
@@ -482,6 +473,11 @@ void *plat_find_export(void *, const char *name) {
     return reinterpret_cast<void *>(fake_disasm);
 }
 
+void plat_console_facts(console_facts *facts) {
+    std::lock_guard<std::mutex> held(lock);
+    *facts = console;
+}
+
 void plat_wait_key() {
     std::lock_guard<std::mutex> held(lock);
     keys++;
@@ -544,6 +540,7 @@ void reset() {
     suspends = resumes = 0;
     library_present = export_present = threads_succeed = true;
     process_terminations = thread_terminations = handles_closed = keys = 0;
+    console = PERSONS_CONSOLE;
     yields_held = yield_holding = false;
     yield_count = 0;
     open_handles.clear();
@@ -767,6 +764,11 @@ int closed_handles() {
 int key_waits() {
     std::lock_guard<std::mutex> held(lock);
     return keys;
+}
+
+void set_console(const console_facts &facts) {
+    std::lock_guard<std::mutex> held(lock);
+    console = facts;
 }
 
 void set_system_closes_thread_handles(bool closes) {

@@ -84,16 +84,19 @@ void set_event_creation(bool succeeds);
 int terminate_thread_calls();
 int closed_handles();
 int key_waits();
+// The console that "exit" finds; by default one with a window, in a person's session.
+void set_console(const console_facts &facts);
 
-// Handles. The fake plays Windows by default, which closes the handles of debug events when
-// the exits of their threads and processes are continued; false plays Wine, which closes none.
+// Handles. The fake plays Windows by default, which closes a thread's handle when the exit it
+// reports (its own, or its process's) is continued, and the process's handle with the
+// process's exit; false plays Wine, which closes none.
 void set_system_closes_thread_handles(bool closes);
 // Whether a handle the fake handed out (launch, debug event, event, thread) is still open.
 bool handle_open(HANDLE handle);
 // Closes, by the debugger or the system, of a handle closed already or never handed out.
 int bad_closes();
 
-// Yields: while held, a thread that yields (Sleep(0) or a yield to any thread) stays inside
+// Yields: while held, a thread that yields to any thread stays inside
 // the call until released; or, once killed and its end waited for, it comes back from it and
 // dies at its next call, as a thread that runs on for a moment after the kill.
 void hold_yields(bool hold);

@@ -167,6 +167,34 @@ TEST_F(CommandLoop, ExitEndsDispatchSilently) {
     EXPECT_EQ(fake::key_waits(), 0); // the key wait belongs to the loop's end
 }
 
+// "exit" waits for a key only where a person can press one; elsewhere a script would hang.
+TEST_F(CommandLoop, ExitWaitsForAKeyOnlyWhereAPersonCanPressOne) {
+    struct key_case {
+        const char *name;
+        console_facts console;
+        uint32_t major, minor;
+        bool waits;
+    } cases[] = {
+        {"a console window in a user's session", {true, true, true, 1}, 6, 1, true},
+        {"Windows XP, where users log on in session 0", {true, true, true, 0}, 5, 1, true},
+        {"a session whose number is unknown", {true, true, true, PLAT_UNKNOWN_SESSION}, 6, 1, true},
+        {"no console", {false, false, true, 1}, 6, 1, false},
+        {"a console without a window", {true, false, true, 1}, 6, 1, false},
+        {"a service's window station", {true, true, false, 0}, 5, 1, false},
+        {"the services' session 0", {true, true, true, 0}, 10, 0, false},
+    };
+    for (const key_case &c : cases) {
+        SCOPED_TRACE(c.name);
+        fake::set_console(c.console);
+        fake::set_version(c.major, c.minor);
+        int before = fake::key_waits();
+        capture_start();
+        console_exit();
+        EXPECT_EQ(capture_end(), KEY_PROMPT);
+        EXPECT_EQ(fake::key_waits(), before + (c.waits ? 1 : 0));
+    }
+}
+
 TEST_F(CommandLoop, ShortLineIgnoresTailOfEarlierLine) {
     bool goes_on = false;
     dispatch("hex 12345678h", &goes_on);

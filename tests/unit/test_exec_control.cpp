@@ -278,16 +278,36 @@ TEST_F(ExecControl, RestsInARowLeaveOneRun) {
     EXPECT_EQ(debug_poll_event(&copy), POLL_NOTHING);
 }
 
+// The ended thread leaves its run's creation handles to the console, which closes each once:
+// where the system closes thread handles it has closed the first thread's, whose exit came.
 TEST_F(ExecControl, RestEndsADebugThreadThatNeverSeesItsDebuggeeEnd) {
-    start_debug_thread();
-    HANDLE old_thread = debug_thread;
-    fake::set_termination_reported(false);
-    cmd_rest();
-    EXPECT_TRUE(plat_wait(old_thread, 0));
-    EXPECT_EQ(fake::terminate_thread_calls(), 1);
-    ASSERT_TRUE(fake::wait_until_loop_waits(WAIT_MS));
-    EXPECT_EQ(fake::launch_count(), 2);
-    EXPECT_EQ(load_debug_state(), STATE_RUNNING);
+    int objects[2];
+    HANDLE process = &objects[0], first = &objects[1];
+    for (bool system_closes : {true, false}) {
+        SCOPED_TRACE(system_closes ? "Windows" : "Wine");
+        fake::reset();
+        fake::set_system_closes_thread_handles(system_closes);
+        ASSERT_EQ(debug_core_init(), 0);
+        target_command_line = "target.exe";
+        start_debug_thread();
+        DEBUG_EVENT created = fake::simple_record(EVENT_CREATE_PROCESS);
+        created.u.CreateProcessInfo.hProcess = process;
+        created.u.CreateProcessInfo.hThread = first;
+        fake::push_event(created);
+        fake::push_event(fake::simple_record(EVENT_EXIT_THREAD));
+        ASSERT_TRUE(fake::wait_for_continuations(2, WAIT_MS));
+        HANDLE old_thread = debug_thread;
+        fake::set_termination_reported(false);
+        cmd_rest();
+        EXPECT_TRUE(plat_wait(old_thread, 0));
+        EXPECT_EQ(fake::terminate_thread_calls(), 1);
+        EXPECT_FALSE(fake::handle_open(process));
+        EXPECT_FALSE(fake::handle_open(first));
+        EXPECT_EQ(fake::bad_closes(), 0) << "a handle was closed twice";
+        ASSERT_TRUE(fake::wait_until_loop_waits(WAIT_MS));
+        EXPECT_EQ(fake::launch_count(), 2);
+        EXPECT_EQ(load_debug_state(), STATE_RUNNING);
+    }
 }
 
 TEST_F(ExecControl, RestWithoutANewThreadLeavesNothingForExit) {
