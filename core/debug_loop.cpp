@@ -87,8 +87,8 @@ static void release_event_handles(const DEBUG_EVENT &event) {
         close_if_open(event.u.CreateThread.hThread);
 }
 
-// The run's, kept where the console finds it when it has to end the thread that serves the
-// run: that thread then closes nothing more, and the console closes what it left.
+// The current run's, kept here rather than on the debug thread's stack: a console that has to
+// end that thread closes what it left (debug_close_run_leftovers).
 static creation_handles run_creation;
 
 // Notes what the system closed when it was told that an event had been continued: the
