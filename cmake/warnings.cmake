@@ -8,11 +8,14 @@ function(dbg32_warnings target)
 endfunction()
 
 # Static run time on Windows: the programs must run on a bare system (and under Wine)
-# without libstdc++, libgcc or winpthread DLLs.
+# without libstdc++, libgcc or winpthread DLLs. The link map, maps/TARGET.map in the build
+# folder, shows which archives went into the program: scripts/check-notices reads it.
 function(dbg32_windows_program target)
     target_compile_definitions(${target} PRIVATE _WIN32_WINNT=0x0501 WINVER=0x0501)
     if(MINGW)
-        target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++)
+        file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/maps)
+        target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++
+            -Wl,-Map=${CMAKE_BINARY_DIR}/maps/${target}.map)
     endif()
 endfunction()
 

@@ -1,6 +1,7 @@
 # Run by CPack once the zip is made, before it is copied to the package folder: gives every
 # entry of the zip the time of the last commit (or SOURCE_DATE_EPOCH when set) and fixed
-# attributes, with Debian's strip-nondeterminism, then writes SHA256SUMS beside the zip.
+# attributes, with Debian's strip-nondeterminism. SHA256SUMS is written by scripts/dist, once
+# the package has been built a second time and found the same.
 
 find_program(strip_nondeterminism strip-nondeterminism)
 if(NOT strip_nondeterminism)
@@ -17,7 +18,6 @@ if(NOT epoch MATCHES "^[0-9]+$")
                         "(outside a git checkout)")
 endif()
 
-set(sums "")
 foreach(zip ${CPACK_PACKAGE_FILES})
     # Zip entry times are local times: the same in every time zone only when fixed here.
     execute_process(COMMAND ${CMAKE_COMMAND} -E env TZ=UTC
@@ -26,8 +26,4 @@ foreach(zip ${CPACK_PACKAGE_FILES})
     if(failed)
         message(FATAL_ERROR "strip-nondeterminism failed on ${zip}")
     endif()
-    file(SHA256 ${zip} hash)
-    get_filename_component(name ${zip} NAME)
-    string(APPEND sums "${hash}  ${name}\n")
 endforeach()
-file(WRITE ${CPACK_PACKAGE_DIRECTORY}/SHA256SUMS "${sums}")

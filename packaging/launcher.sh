@@ -9,9 +9,9 @@
 here=$(dirname "$(readlink -f "$0")")
 program_dir=$(cd "$here/../lib/dbg32" && pwd -P) || exit 127
 
-# Wine, and so dbg32.exe, cannot run where the kernel refuses 32-bit programs; the
-# project's probe says so and what to do.
-"$program_dir/check-32bit" || exit 126
+# Wine, and so dbg32.exe, cannot run where the kernel refuses 32-bit programs; the probe
+# says so and what the user can do.
+"$program_dir/check-32bit" --for user || exit 126
 
 if ! command -v wine >/dev/null 2>&1; then
     echo "dbg32: wine is not installed (on Debian or Ubuntu: wine and wine32:i386)" >&2

@@ -1,21 +1,29 @@
 # Install rules and the release package (CPack, ZIP) of the Windows programs.
 #
-# The same files in two layouts:
-#  - the program folder, flat: dbg32.exe and disasm.dll side by side with README.txt,
-#    LICENSE.txt and THIRD-PARTY-NOTICES.txt. It is the zip's content (component
-#    "package"), and what a plain `cmake --install` gives on a Windows host;
+# The same programs in two layouts:
+#  - the program folder, flat: dbg32.exe and disasm.dll side by side with README.txt (the
+#    user's guide), CHANGELOG.txt, LICENSE.txt and THIRD-PARTY-NOTICES.txt, plain ASCII
+#    with CR LF line ends. It is the zip's content (component "package"), and what a plain
+#    `cmake --install` gives on a Windows host;
 #  - for Wine on a Unix host, what a plain `cmake --install` gives there (component
-#    "wine"): that folder as <prefix>/lib/dbg32/ with the 32-bit probe beside it, and the
-#    launcher <prefix>/bin/dbg32, which runs it under Wine.
+#    "wine"), the layout of the Debian package (scripts/make-deb): the launcher bin/dbg32,
+#    the programs and the 32-bit probe in lib/dbg32/, the guide, the changelog and the
+#    copyright in share/doc/dbg32/, and the manual page dbg32(1).
 
-# The texts with CR LF line ends, for Windows users; rewritten when their sources change.
+# The zip's texts, rewritten when their sources change. Plain ASCII, so that every Notepad
+# shows them right; a byte outside it stops the configuration.
 set(dbg32_texts)
-foreach(pair README.md:README.txt LICENSE:LICENSE.txt THIRD-PARTY-NOTICES.txt:THIRD-PARTY-NOTICES.txt)
+foreach(pair doc/guide.txt:README.txt CHANGELOG.md:CHANGELOG.txt LICENSE:LICENSE.txt
+             THIRD-PARTY-NOTICES.txt:THIRD-PARTY-NOTICES.txt)
     string(REPLACE ":" ";" pair ${pair})
     list(GET pair 0 source)
     list(GET pair 1 text)
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${source})
     file(READ ${PROJECT_SOURCE_DIR}/${source} content)
+    string(REGEX MATCH "[^\t\r\n -~][^\n]*" not_ascii "${content}")
+    if(not_ascii)
+        message(FATAL_ERROR "${source} is to be plain ASCII; it is not at: ${not_ascii}")
+    endif()
     string(REPLACE "\r\n" "\n" content "${content}")
     string(REPLACE "\n" "\r\n" content "${content}")
     file(WRITE ${PROJECT_BINARY_DIR}/texts/${text} "${content}")
@@ -42,13 +50,30 @@ install(TARGETS dbg32 disasm
 install(FILES ${dbg32_texts} DESTINATION . COMPONENT package ${dbg32_flat_only})
 
 if(NOT CMAKE_HOST_WIN32)
+    # The changelog in Debian's form, and it and the manual page compressed as Debian does,
+    # without a name or a time in the gzip header.
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+        ${PROJECT_SOURCE_DIR}/CHANGELOG.md ${PROJECT_SOURCE_DIR}/doc/dbg32.1)
+    execute_process(COMMAND ${PROJECT_SOURCE_DIR}/scripts/debian-changelog ${PROJECT_SOURCE_DIR}/CHANGELOG.md
+        OUTPUT_FILE ${PROJECT_BINARY_DIR}/texts/changelog COMMAND_ERROR_IS_FATAL ANY)
+    foreach(source ${PROJECT_BINARY_DIR}/texts/changelog ${PROJECT_SOURCE_DIR}/doc/dbg32.1)
+        get_filename_component(name ${source} NAME)
+        execute_process(COMMAND gzip -9n -c ${source} OUTPUT_FILE ${PROJECT_BINARY_DIR}/texts/${name}.gz
+            COMMAND_ERROR_IS_FATAL ANY)
+    endforeach()
+    # Wine reads the programs; they need not be executable.
     install(TARGETS dbg32 disasm
         RUNTIME DESTINATION lib/dbg32 COMPONENT wine
+            PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
         ARCHIVE DESTINATION lib COMPONENT import_library EXCLUDE_FROM_ALL)
-    install(FILES ${dbg32_texts} DESTINATION lib/dbg32 COMPONENT wine)
     install(PROGRAMS ${PROJECT_SOURCE_DIR}/scripts/check-32bit DESTINATION lib/dbg32 COMPONENT wine)
     install(PROGRAMS ${PROJECT_SOURCE_DIR}/packaging/launcher.sh DESTINATION bin RENAME dbg32
         COMPONENT wine)
+    install(FILES ${PROJECT_SOURCE_DIR}/doc/guide.txt DESTINATION share/doc/dbg32 RENAME README
+        COMPONENT wine)
+    install(FILES ${PROJECT_BINARY_DIR}/texts/changelog.gz ${PROJECT_SOURCE_DIR}/packaging/copyright
+        DESTINATION share/doc/dbg32 COMPONENT wine)
+    install(FILES ${PROJECT_BINARY_DIR}/texts/dbg32.1.gz DESTINATION share/man/man1 COMPONENT wine)
 endif()
 
 install(CODE [[
@@ -60,7 +85,7 @@ install(CODE [[
 ]] ALL_COMPONENTS)
 
 # The zip: dbg32-VERSION-win32.zip holding the folder dbg32-VERSION-win32/, the programs
-# stripped. The script run after it fixes the times inside and writes SHA256SUMS.
+# stripped. The script run after it fixes the times inside.
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME dbg32)
 set(CPACK_PACKAGE_VENDOR "The dbg32 developers")
