@@ -49,12 +49,17 @@ install(TARGETS dbg32 disasm
     ARCHIVE DESTINATION lib COMPONENT import_library EXCLUDE_FROM_ALL)
 install(FILES ${dbg32_texts} DESTINATION . COMPONENT package ${dbg32_flat_only})
 
+# Who answers for the Debian package: its control file and its changelog name them.
+set(DBG32_MAINTAINER "The dbg32 developers <dbg32@example.org>" CACHE STRING
+    "The Debian package's maintainer, as \"Name <address>\"")
+
 if(NOT CMAKE_HOST_WIN32)
     # The changelog in Debian's form, and it and the manual page compressed as Debian does,
     # without a name or a time in the gzip header.
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
         ${PROJECT_SOURCE_DIR}/CHANGELOG.md ${PROJECT_SOURCE_DIR}/doc/dbg32.1)
     execute_process(COMMAND ${PROJECT_SOURCE_DIR}/scripts/debian-changelog ${PROJECT_SOURCE_DIR}/CHANGELOG.md
+        "${DBG32_MAINTAINER}"
         OUTPUT_FILE ${PROJECT_BINARY_DIR}/texts/changelog COMMAND_ERROR_IS_FATAL ANY)
     foreach(source ${PROJECT_BINARY_DIR}/texts/changelog ${PROJECT_SOURCE_DIR}/doc/dbg32.1)
         get_filename_component(name ${source} NAME)
