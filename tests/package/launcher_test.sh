@@ -63,11 +63,8 @@ $received
 instead of
 $expected"
 
-# The Debian package, of a commit made the day after the newest release: its files, its
-# changelog's times, lintian's verdict, and a second build of it, with another umask and
-# time zone, found the same by the comparison that make dist makes.
-newest=$(sed -n 's/^## \[.*\] - //p' "$top/CHANGELOG.md" | head -n 1)
-export SOURCE_DATE_EPOCH=$(($(date -u -d "$newest" +%s) + 33 * 3600))
+# The Debian package: its files, lintian's verdict, and a second build of it, with another
+# umask and time zone, found the same by the comparison that make dist makes.
 deb=$("$top/scripts/make-deb" "$win32_dir" "$work/deb1")
 listed=$(dpkg-deb -c "$deb" | awk '{print $1, $NF}')
 for entry in '-rwxr-xr-x ./usr/bin/dbg32' '-rw-r--r-- ./usr/lib/dbg32/dbg32.exe' \
@@ -77,7 +74,11 @@ for entry in '-rwxr-xr-x ./usr/bin/dbg32' '-rw-r--r-- ./usr/lib/dbg32/dbg32.exe'
     grep -qxF -- "$entry" <<<"$listed" || fail "the package lacks $entry"
 done
 [ "$(dpkg-deb -f "$deb" Architecture)" = all ] || fail "the package is not architecture all"
-times=$(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/doc/dbg32/changelog.gz | zcat |
+# Its changelog's times decrease from the newest entry, also for a commit made the day after
+# the newest release.
+newest=$(sed -n 's/^## \[.*\] - //p' "$top/CHANGELOG.md" | head -n 1)
+times=$(SOURCE_DATE_EPOCH=$(($(date -u -d "$newest" +%s) + 33 * 3600)) \
+    "$top/scripts/debian-changelog" "$top/CHANGELOG.md" "x <x@example.org>" |
     sed -n 's/^ -- .*>  //p' | while IFS= read -r time; do date -u -d "$time" +%s; done)
 [ "$(sort -rnu <<<"$times")" = "$times" ] || fail "the changelog's times do not decrease: $times"
 lintian --fail-on error,warning "$deb" >"$work/lintian" 2>&1 || fail "lintian: $(cat "$work/lintian")"
