@@ -93,9 +93,14 @@ printf 'other bytes' >>"$work/deb2/$name"
     fail "two different packages compared the same"
 [ ! -e "$work/deb1/SHA256SUMS" ] || fail "SHA256SUMS written for differing packages"
 
-# The notices cover the archives in the link maps, and miss one that a map adds.
+# The notices cover the archives in the link maps, and miss one that a map adds; a map
+# that is missing or names nothing proves nothing and fails.
 maps=("$win32_dir/maps/dbg32.map" "$win32_dir/maps/disasm.map")
 "$top/scripts/check-notices" "$top/THIRD-PARTY-NOTICES.txt" "${maps[@]}" || fail "notices incomplete"
+for map in "$work/no.map" /dev/null; do
+    "$top/scripts/check-notices" "$top/THIRD-PARTY-NOTICES.txt" "${maps[0]}" "$map" 2>/dev/null &&
+        fail "the notices check passed with the map $map"
+done
 { cat "${maps[0]}"; echo "/usr/lib/libextra.a(extra.o)"; } >"$work/extra.map"
 output=$("$top/scripts/check-notices" "$top/THIRD-PARTY-NOTICES.txt" "$work/extra.map" 2>&1) &&
     fail "an uncovered archive passed the notices check"
