@@ -64,8 +64,9 @@ instead of
 $expected"
 
 # The Debian package: its files, lintian's verdict, and a second build of it, with another
-# umask and time zone, found the same by the comparison that make dist makes.
-deb=$("$top/scripts/make-deb" "$win32_dir" "$work/deb1")
+# umask and time zone, staged on another file system (tmpfs where /dev/shm is one; the first
+# in the build tree), found the same by the comparison that make dist makes.
+deb=$(TMPDIR=$win32_dir "$top/scripts/make-deb" "$win32_dir" "$work/deb1")
 listed=$(dpkg-deb -c "$deb" | awk '{print $1, $NF}')
 for entry in '-rwxr-xr-x ./usr/bin/dbg32' '-rw-r--r-- ./usr/lib/dbg32/dbg32.exe' \
     '-rw-r--r-- ./usr/lib/dbg32/disasm.dll' '-rwxr-xr-x ./usr/lib/dbg32/check-32bit' \
@@ -82,7 +83,9 @@ times=$(SOURCE_DATE_EPOCH=$(($(date -u -d "$newest" +%s) + 33 * 3600)) \
     sed -n 's/^ -- .*>  //p' | while IFS= read -r time; do date -u -d "$time" +%s; done)
 [ "$(sort -rnu <<<"$times")" = "$times" ] || fail "the changelog's times do not decrease: $times"
 lintian --fail-on error,warning "$deb" >"$work/lintian" 2>&1 || fail "lintian: $(cat "$work/lintian")"
-(umask 077 && TZ=Asia/Tokyo "$top/scripts/make-deb" "$win32_dir" "$work/deb2" >/dev/null)
+other_fs=$work
+[ -d /dev/shm ] && [ -w /dev/shm ] && other_fs=/dev/shm
+(umask 077 && TZ=Asia/Tokyo TMPDIR=$other_fs "$top/scripts/make-deb" "$win32_dir" "$work/deb2" >/dev/null)
 name=${deb##*/}
 "$top/scripts/compare-packages" "$work/deb1" "$work/deb2" "$name" || fail "the package differs"
 (cd "$work/deb1" && sha256sum --quiet -c SHA256SUMS) || fail "no SHA256SUMS for $name"
@@ -91,9 +94,14 @@ printf 'other bytes' >>"$work/deb2/$name"
     fail "two different packages compared the same"
 [ ! -e "$work/deb1/SHA256SUMS" ] || fail "SHA256SUMS written for differing packages"
 
-# The notices cover the archives in the link maps, and miss one that a map adds.
+# The notices cover the archives in the link maps, and miss one that a map adds; a map
+# that is missing or names nothing proves nothing and fails.
 maps=("$win32_dir/maps/dbg32.map" "$win32_dir/maps/disasm.map")
 "$top/scripts/check-notices" "$top/THIRD-PARTY-NOTICES.txt" "${maps[@]}" || fail "notices incomplete"
+for map in "$work/no.map" /dev/null; do
+    "$top/scripts/check-notices" "$top/THIRD-PARTY-NOTICES.txt" "${maps[0]}" "$map" 2>/dev/null &&
+        fail "the notices check passed with the map $map"
+done
 { cat "${maps[0]}"; echo "/usr/lib/libextra.a(extra.o)"; } >"$work/extra.map"
 output=$("$top/scripts/check-notices" "$top/THIRD-PARTY-NOTICES.txt" "$work/extra.map" 2>&1) &&
     fail "an uncovered archive passed the notices check"
