@@ -5,6 +5,8 @@
 #include <setjmp.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <bitset>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -12,8 +14,10 @@
 #include <cstring>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
+#include <stdexcept>
 
 #include "breakpoints/bp_table.h"
 #include "console/command_loop.h"
@@ -58,7 +62,46 @@ struct fake_debuggee_thread {
 std::mutex lock;
 std::condition_variable changed;
 
-std::map<uint32_t, uint8_t> memory;
+// Debuggee memory in pages that mark which of their bytes are mapped: a map of single bytes
+// made every mapping and every transfer a tree walk per byte, which the fuzzers, mapping
+// their window afresh for each input, paid for in every run.
+const uint32_t PAGE_SIZE = 0x1000;
+struct fake_page {
+    uint8_t bytes[PAGE_SIZE];
+    std::bitset<PAGE_SIZE> mapped;
+};
+std::map<uint32_t, std::unique_ptr<fake_page>> memory; // page number -> page
+
+fake_page *find_page(uint32_t address) {
+    auto it = memory.find(address / PAGE_SIZE);
+    return it == memory.end() ? nullptr : it->second.get();
+}
+
+// The byte at `address`, or null where nothing is mapped.
+uint8_t *mapped_byte(uint32_t address) {
+    fake_page *page = find_page(address);
+    uint32_t offset = address % PAGE_SIZE;
+    return page != nullptr && page->mapped[offset] ? &page->bytes[offset] : nullptr;
+}
+
+// Whether all of address .. address + size - 1 (wrapping as 32-bit addresses) is mapped.
+bool all_mapped(uint32_t address, uint32_t size) {
+    fake_page *page = nullptr;
+    for (uint32_t i = 0; i < size; i++) {
+        uint32_t at = address + i;
+        if (page == nullptr || at % PAGE_SIZE == 0)
+            page = find_page(at);
+        if (page == nullptr || !page->mapped[at % PAGE_SIZE])
+            return false;
+    }
+    return true;
+}
+
+// The mapped bytes from `at` on, up to `left` of them and no further than its page's end.
+uint8_t *run_at(uint32_t at, uint32_t left, uint32_t *run) {
+    *run = std::min(left, PAGE_SIZE - at % PAGE_SIZE);
+    return &find_page(at)->bytes[at % PAGE_SIZE];
+}
 std::set<uint32_t> failing_reads, short_reads, failing_writes;
 std::vector<fake::transfer> read_log, write_log;
 
@@ -298,11 +341,11 @@ bool plat_read_memory(HANDLE process, uint32_t address, void *buffer, uint32_t s
     if (process != &the_process || range_has(failing_reads, address, size))
         return false;
     uint32_t count = range_has(short_reads, address, size) ? size - 1 : size;
-    for (uint32_t i = 0; i < count; i++) {
-        auto it = memory.find(address + i);
-        if (it == memory.end())
-            return false;
-        static_cast<uint8_t *>(buffer)[i] = it->second;
+    if (!all_mapped(address, count))
+        return false;
+    for (uint32_t done = 0, run = 0; done < count; done += run) {
+        const uint8_t *from = run_at(address + done, count - done, &run);
+        memcpy(static_cast<uint8_t *>(buffer) + done, from, run);
     }
     *transferred = count;
     return true;
@@ -316,11 +359,12 @@ bool plat_write_memory(HANDLE process, uint32_t address, const void *buffer, uin
     *transferred = 0;
     if (process != &the_process || range_has(failing_writes, address, size))
         return false;
-    for (uint32_t i = 0; i < size; i++)
-        if (memory.find(address + i) == memory.end())
-            return false;
-    for (uint32_t i = 0; i < size; i++)
-        memory[address + i] = static_cast<const uint8_t *>(buffer)[i];
+    if (!all_mapped(address, size))
+        return false;
+    for (uint32_t done = 0, run = 0; done < size; done += run) {
+        uint8_t *to = run_at(address + done, size - done, &run);
+        memcpy(to, static_cast<const uint8_t *>(buffer) + done, run);
+    }
     *transferred = size;
     return true;
 }
@@ -516,7 +560,10 @@ void reset() {
         delete thread;
     }
     threads.clear();
-    memory.clear();
+    // Pages are kept, unmapped, for the next test: fresh ones each time cost the fuzzers an
+    // allocation, and page faults, per input.
+    for (auto &page : memory)
+        page.second->mapped.reset();
     failing_reads.clear();
     short_reads.clear();
     failing_writes.clear();
@@ -579,13 +626,22 @@ HANDLE process_handle() {
 
 void map_memory(uint32_t address, const std::vector<uint8_t> &bytes) {
     std::lock_guard<std::mutex> held(lock);
-    for (size_t i = 0; i < bytes.size(); i++)
-        memory[address + static_cast<uint32_t>(i)] = bytes[i];
+    for (size_t i = 0; i < bytes.size(); i++) {
+        uint32_t at = address + static_cast<uint32_t>(i);
+        std::unique_ptr<fake_page> &page = memory[at / PAGE_SIZE];
+        if (page == nullptr)
+            page.reset(new fake_page);
+        page->bytes[at % PAGE_SIZE] = bytes[i];
+        page->mapped[at % PAGE_SIZE] = true;
+    }
 }
 
 uint8_t memory_byte(uint32_t address) {
     std::lock_guard<std::mutex> held(lock);
-    return memory.at(address);
+    const uint8_t *byte = mapped_byte(address);
+    if (byte == nullptr)
+        throw std::out_of_range("fake: no debuggee memory there");
+    return *byte;
 }
 
 void fail_reads_at(uint32_t address) {
