@@ -72,16 +72,19 @@ struct fake_page {
 };
 std::map<uint32_t, std::unique_ptr<fake_page>> memory; // page number -> page
 
+// Pages live as long as the process (reset only unmaps their bytes), so the last one found
+// can be remembered.
 fake_page *find_page(uint32_t address) {
+    static uint32_t last_number = 0;
+    static fake_page *last = nullptr;
+    if (last != nullptr && address / PAGE_SIZE == last_number)
+        return last;
     auto it = memory.find(address / PAGE_SIZE);
-    return it == memory.end() ? nullptr : it->second.get();
-}
-
-// The byte at `address`, or null where nothing is mapped.
-uint8_t *mapped_byte(uint32_t address) {
-    fake_page *page = find_page(address);
-    uint32_t offset = address % PAGE_SIZE;
-    return page != nullptr && page->mapped[offset] ? &page->bytes[offset] : nullptr;
+    if (it == memory.end())
+        return nullptr;
+    last_number = it->first;
+    last = it->second.get();
+    return last;
 }
 
 // Whether all of address .. address + size - 1 (wrapping as 32-bit addresses) is mapped.
@@ -626,22 +629,33 @@ HANDLE process_handle() {
 
 void map_memory(uint32_t address, const std::vector<uint8_t> &bytes) {
     std::lock_guard<std::mutex> held(lock);
-    for (size_t i = 0; i < bytes.size(); i++) {
-        uint32_t at = address + static_cast<uint32_t>(i);
+    uint32_t size = static_cast<uint32_t>(bytes.size());
+    for (uint32_t done = 0, run = 0; done < size; done += run) {
+        uint32_t at = address + done;
         std::unique_ptr<fake_page> &page = memory[at / PAGE_SIZE];
         if (page == nullptr)
             page.reset(new fake_page);
-        page->bytes[at % PAGE_SIZE] = bytes[i];
-        page->mapped[at % PAGE_SIZE] = true;
+        run = std::min(size - done, PAGE_SIZE - at % PAGE_SIZE);
+        memcpy(&page->bytes[at % PAGE_SIZE], bytes.data() + done, run);
+        for (uint32_t i = 0; i < run; i++)
+            page->mapped[at % PAGE_SIZE + i] = true;
     }
 }
 
 uint8_t memory_byte(uint32_t address) {
+    uint8_t byte = 0;
+    memory_bytes(address, 1, &byte);
+    return byte;
+}
+
+void memory_bytes(uint32_t address, uint32_t size, uint8_t *out) {
     std::lock_guard<std::mutex> held(lock);
-    const uint8_t *byte = mapped_byte(address);
-    if (byte == nullptr)
+    if (!all_mapped(address, size))
         throw std::out_of_range("fake: no debuggee memory there");
-    return *byte;
+    for (uint32_t done = 0, run = 0; done < size; done += run) {
+        const uint8_t *from = run_at(address + done, size - done, &run);
+        memcpy(out + done, from, run);
+    }
 }
 
 void fail_reads_at(uint32_t address) {
