@@ -66,16 +66,18 @@ static bool write_debuggee_byte(uint32_t address, uint8_t byte) {
 // every listing, so the eight characters are made at once in a 64-bit word, without a
 // branch or a loop, and stored in one go (x86 is little-endian: the lowest byte goes first).
 static uint32_t format_field(char *out, uint32_t value) {
-    // One nibble per byte, the lowest nibble in the lowest byte.
-    uint64_t nibbles = value;
-    nibbles = ((nibbles & 0xFFFF0000u) << 16) | (nibbles & 0xFFFFu);
-    nibbles = ((nibbles & 0x0000FF000000FF00u) << 8) | (nibbles & 0x000000FF000000FFu);
-    nibbles = ((nibbles & 0x00F000F000F000F0u) << 4) | (nibbles & 0x000F000F000F000Fu);
+    // One nibble per byte, the highest nibble in the lowest byte: halves, then bytes, then
+    // nibbles change places.
+    uint64_t nibbles = (value >> 16) | (uint64_t{value & 0xFFFFu} << 32);
+    nibbles = ((nibbles & 0x0000FF000000FF00u) >> 8) | ((nibbles & 0x000000FF000000FFu) << 16);
+    nibbles = ((nibbles & 0x00F000F000F000F0u) >> 4) | ((nibbles & 0x000F000F000F000Fu) << 8);
     // '0' + digit, and 7 more from 10 on ('A' lies 7 behind '9' + 1).
     uint64_t letters = ((nibbles + 0x0606060606060606u) >> 4) & 0x0101010101010101u;
-    uint64_t text = __builtin_bswap64(nibbles + 0x3030303030303030u + letters * 7);
+    uint64_t text = nibbles + 0x3030303030303030u + letters * 7;
 
-    uint32_t significant = (32 - static_cast<uint32_t>(__builtin_clz(value | 1)) + 3) / 4;
+    uint32_t significant = 1u + (value > 0xFu) + (value > 0xFFu) + (value > 0xFFFu) +
+                           (value > 0xFFFFu) + (value > 0xFFFFFu) + (value > 0xFFFFFFu) +
+                           (value > 0xFFFFFFFu);
     uint32_t width = significant < 4 ? 4 : significant;
     text >>= 8 * (8 - width); // the last `width` characters
     uint64_t padding = (uint64_t{1} << (8 * (width - significant))) - 1;

@@ -65,18 +65,19 @@ std::condition_variable changed;
 // Debuggee memory in pages that mark which of their bytes are mapped: a map of single bytes
 // made every mapping and every transfer a tree walk per byte, which the fuzzers, mapping
 // their window afresh for each input, paid for in every run.
-const uint32_t PAGE_SIZE = 0x1000;
+// Small pages: tests also map thousands of single bytes scattered over the address space.
+const uint32_t PAGE_SIZE = 64;
 struct fake_page {
     uint8_t bytes[PAGE_SIZE];
     std::bitset<PAGE_SIZE> mapped;
 };
 std::map<uint32_t, std::unique_ptr<fake_page>> memory; // page number -> page
 
-// Pages live as long as the process (reset only unmaps their bytes), so the last one found
-// can be remembered.
+// The last page found, remembered until reset frees the pages.
+uint32_t last_number = 0;
+fake_page *last = nullptr;
+
 fake_page *find_page(uint32_t address) {
-    static uint32_t last_number = 0;
-    static fake_page *last = nullptr;
     if (last != nullptr && address / PAGE_SIZE == last_number)
         return last;
     auto it = memory.find(address / PAGE_SIZE);
@@ -563,10 +564,8 @@ void reset() {
         delete thread;
     }
     threads.clear();
-    // Pages are kept, unmapped, for the next test: fresh ones each time cost the fuzzers an
-    // allocation, and page faults, per input.
-    for (auto &page : memory)
-        page.second->mapped.reset();
+    memory.clear();
+    last = nullptr;
     failing_reads.clear();
     short_reads.clear();
     failing_writes.clear();
