@@ -5,6 +5,8 @@
 #include <setjmp.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <bitset>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -12,8 +14,10 @@
 #include <cstring>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
+#include <stdexcept>
 
 #include "breakpoints/bp_table.h"
 #include "console/command_loop.h"
@@ -58,7 +62,50 @@ struct fake_debuggee_thread {
 std::mutex lock;
 std::condition_variable changed;
 
-std::map<uint32_t, uint8_t> memory;
+// Debuggee memory in pages that mark which of their bytes are mapped: a map of single bytes
+// made every mapping and every transfer a tree walk per byte, which the fuzzers, mapping
+// their window afresh for each input, paid for in every run.
+// Small pages: tests also map thousands of single bytes scattered over the address space.
+const uint32_t PAGE_SIZE = 64;
+struct fake_page {
+    uint8_t bytes[PAGE_SIZE];
+    std::bitset<PAGE_SIZE> mapped;
+};
+std::map<uint32_t, std::unique_ptr<fake_page>> memory; // page number -> page
+
+// The last page found, remembered until reset frees the pages.
+uint32_t last_number = 0;
+fake_page *last = nullptr;
+
+fake_page *find_page(uint32_t address) {
+    if (last != nullptr && address / PAGE_SIZE == last_number)
+        return last;
+    auto it = memory.find(address / PAGE_SIZE);
+    if (it == memory.end())
+        return nullptr;
+    last_number = it->first;
+    last = it->second.get();
+    return last;
+}
+
+// Whether all of address .. address + size - 1 (wrapping as 32-bit addresses) is mapped.
+bool all_mapped(uint32_t address, uint32_t size) {
+    fake_page *page = nullptr;
+    for (uint32_t i = 0; i < size; i++) {
+        uint32_t at = address + i;
+        if (page == nullptr || at % PAGE_SIZE == 0)
+            page = find_page(at);
+        if (page == nullptr || !page->mapped[at % PAGE_SIZE])
+            return false;
+    }
+    return true;
+}
+
+// The mapped bytes from `at` on, up to `left` of them and no further than its page's end.
+uint8_t *run_at(uint32_t at, uint32_t left, uint32_t *run) {
+    *run = std::min(left, PAGE_SIZE - at % PAGE_SIZE);
+    return &find_page(at)->bytes[at % PAGE_SIZE];
+}
 std::set<uint32_t> failing_reads, short_reads, failing_writes;
 std::vector<fake::transfer> read_log, write_log;
 
@@ -298,11 +345,11 @@ bool plat_read_memory(HANDLE process, uint32_t address, void *buffer, uint32_t s
     if (process != &the_process || range_has(failing_reads, address, size))
         return false;
     uint32_t count = range_has(short_reads, address, size) ? size - 1 : size;
-    for (uint32_t i = 0; i < count; i++) {
-        auto it = memory.find(address + i);
-        if (it == memory.end())
-            return false;
-        static_cast<uint8_t *>(buffer)[i] = it->second;
+    if (!all_mapped(address, count))
+        return false;
+    for (uint32_t done = 0, run = 0; done < count; done += run) {
+        const uint8_t *from = run_at(address + done, count - done, &run);
+        memcpy(static_cast<uint8_t *>(buffer) + done, from, run);
     }
     *transferred = count;
     return true;
@@ -316,11 +363,12 @@ bool plat_write_memory(HANDLE process, uint32_t address, const void *buffer, uin
     *transferred = 0;
     if (process != &the_process || range_has(failing_writes, address, size))
         return false;
-    for (uint32_t i = 0; i < size; i++)
-        if (memory.find(address + i) == memory.end())
-            return false;
-    for (uint32_t i = 0; i < size; i++)
-        memory[address + i] = static_cast<const uint8_t *>(buffer)[i];
+    if (!all_mapped(address, size))
+        return false;
+    for (uint32_t done = 0, run = 0; done < size; done += run) {
+        uint8_t *to = run_at(address + done, size - done, &run);
+        memcpy(to, static_cast<const uint8_t *>(buffer) + done, run);
+    }
     *transferred = size;
     return true;
 }
@@ -517,6 +565,7 @@ void reset() {
     }
     threads.clear();
     memory.clear();
+    last = nullptr;
     failing_reads.clear();
     short_reads.clear();
     failing_writes.clear();
@@ -579,13 +628,33 @@ HANDLE process_handle() {
 
 void map_memory(uint32_t address, const std::vector<uint8_t> &bytes) {
     std::lock_guard<std::mutex> held(lock);
-    for (size_t i = 0; i < bytes.size(); i++)
-        memory[address + static_cast<uint32_t>(i)] = bytes[i];
+    uint32_t size = static_cast<uint32_t>(bytes.size());
+    for (uint32_t done = 0, run = 0; done < size; done += run) {
+        uint32_t at = address + done;
+        std::unique_ptr<fake_page> &page = memory[at / PAGE_SIZE];
+        if (page == nullptr)
+            page.reset(new fake_page);
+        run = std::min(size - done, PAGE_SIZE - at % PAGE_SIZE);
+        memcpy(&page->bytes[at % PAGE_SIZE], bytes.data() + done, run);
+        for (uint32_t i = 0; i < run; i++)
+            page->mapped[at % PAGE_SIZE + i] = true;
+    }
 }
 
 uint8_t memory_byte(uint32_t address) {
+    uint8_t byte = 0;
+    memory_bytes(address, 1, &byte);
+    return byte;
+}
+
+void memory_bytes(uint32_t address, uint32_t size, uint8_t *out) {
     std::lock_guard<std::mutex> held(lock);
-    return memory.at(address);
+    if (!all_mapped(address, size))
+        throw std::out_of_range("fake: no debuggee memory there");
+    for (uint32_t done = 0, run = 0; done < size; done += run) {
+        const uint8_t *from = run_at(address + done, size - done, &run);
+        memcpy(out + done, from, run);
+    }
 }
 
 void fail_reads_at(uint32_t address) {

@@ -34,6 +34,7 @@ const DWORD THREAD_ID = 0x200;
 // Debuggee memory: readable bytes at given addresses; everything else fails to read.
 void map_memory(uint32_t address, const std::vector<uint8_t> &bytes);
 uint8_t memory_byte(uint32_t address);
+void memory_bytes(uint32_t address, uint32_t size, uint8_t *out); // all of them mapped
 void fail_reads_at(uint32_t address);  // a read covering this address fails
 void short_reads_at(uint32_t address); // a read covering it moves one byte less
 void fail_writes_at(uint32_t address);

@@ -7,8 +7,6 @@
 // is compared once more at the end of the input.
 #include <algorithm>
 #include <cstring>
-#include <iterator>
-#include <map>
 #include <set>
 #include <vector>
 
@@ -35,8 +33,55 @@ bool mapped(uint32_t address) {
     return address - WINDOW < WINDOW_SIZE || address >= TOP || address < LOW_SIZE;
 }
 
-std::map<uint32_t, uint8_t> table; // the model of bp_table
+// The model of bp_table: the addresses set, ascending, with the bytes they replaced. Plain
+// arrays, so that the comparison after every step costs no allocation and no tree walk.
+struct model_table {
+    uint32_t count = 0;
+    uint32_t address[FULL];
+    uint8_t saved[FULL];
+
+    // How many set addresses lie below target (a binary search, kept out of the coverage
+    // like the checks).
+    __attribute__((no_sanitize("coverage"))) uint32_t below(uint32_t target) const {
+        uint32_t low = 0, high = count;
+        while (low < high) {
+            uint32_t middle = (low + high) / 2;
+            if (address[middle] < target)
+                low = middle + 1;
+            else
+                high = middle;
+        }
+        return low;
+    }
+    bool has(uint32_t target) const {
+        uint32_t at = below(target);
+        return at < count && address[at] == target;
+    }
+    void insert(uint32_t target, uint8_t byte) {
+        uint32_t at = below(target);
+        std::copy_backward(address + at, address + count, address + count + 1);
+        std::copy_backward(saved + at, saved + count, saved + count + 1);
+        address[at] = target;
+        saved[at] = byte;
+        count++;
+    }
+    void erase(uint32_t target) {
+        uint32_t at = below(target);
+        std::copy(address + at + 1, address + count, address + at);
+        std::copy(saved + at + 1, saved + count, saved + at);
+        count--;
+    }
+};
+model_table table;
 std::set<uint32_t> failing_reads, short_reads, failing_writes;
+
+// The platform calls a step should make: one per gap between breakpoints at most.
+struct expected_calls {
+    uint32_t count = 0;
+    fake::transfer call[FULL + 1];
+    void add(uint32_t address, uint32_t size) { call[count++] = {address, size}; }
+};
+expected_calls expected_reads, expected_writes;
 
 struct byte_source {
     const uint8_t *data;
@@ -92,77 +137,93 @@ bool all_mapped(uint64_t first, uint64_t count) {
            last < LOW_SIZE;
 }
 
-// The platform calls a step made, zero-byte transfers left out (they move nothing).
-std::vector<fake::transfer> made_since(const std::vector<fake::transfer> &log, size_t from) {
-    std::vector<fake::transfer> made;
-    for (size_t i = from; i < log.size(); i++)
-        if (log[i].size != 0)
-            made.push_back(log[i]);
-    return made;
-}
-
+// The platform calls a step made since `from` in the log, zero-byte transfers left out (they
+// move nothing), against the model's.
 void check_transfers(const char *what, const std::vector<fake::transfer> &log, size_t from,
-                     const std::vector<fake::transfer> &expected) {
-    std::vector<fake::transfer> made = made_since(log, from);
-    FUZZ_CHECK(made.size() == expected.size(), "%s: %zu platform calls, model %zu", what,
-               made.size(), expected.size());
-    for (size_t i = 0; i < made.size(); i++)
-        FUZZ_CHECK(made[i].address == expected[i].address && made[i].size == expected[i].size,
-                   "%s call %zu: %08X+%u, model %08X+%u", what, i, made[i].address, made[i].size,
-                   expected[i].address, expected[i].size);
+                     const expected_calls &expected) {
+    uint32_t made = 0;
+    for (size_t i = from; i < log.size(); i++) {
+        if (log[i].size == 0)
+            continue;
+        FUZZ_CHECK(made < expected.count, "%s: more than the model's %u platform calls", what,
+                   expected.count);
+        const fake::transfer &want = expected.call[made];
+        FUZZ_CHECK(log[i].address == want.address && log[i].size == want.size,
+                   "%s call %u: %08X+%u, model %08X+%u", what, made, log[i].address, log[i].size,
+                   want.address, want.size);
+        made++;
+    }
+    FUZZ_CHECK(made == expected.count, "%s: %u platform calls, model %u", what, made,
+               expected.count);
 }
 
 void check_byte(uint32_t address) {
     if (!mapped(address))
         return;
-    uint8_t expected = table.count(address) ? 0xCC : original(address);
+    uint8_t expected = table.has(address) ? 0xCC : original(address);
     FUZZ_CHECK(fake::memory_byte(address) == expected, "debuggee byte at %08X: %02X, model %02X",
                address, fake::memory_byte(address), expected);
 }
 
-// The invariant, then equality with the model.
-void check_table() {
+// A whole mapped range, walked with the model's addresses in step.
+__attribute__((no_sanitize("coverage"))) void check_memory(uint32_t first, uint32_t size) {
+    static uint8_t bytes[WINDOW_SIZE];
+    fake::memory_bytes(first, size, bytes);
+    uint32_t next = table.below(first);
+    for (uint32_t i = 0; i < size; i++) {
+        bool is_set = next < table.count && table.address[next] == first + i;
+        next += is_set;
+        uint8_t expected = is_set ? 0xCC : original(first + i);
+        FUZZ_CHECK(bytes[i] == expected, "debuggee byte at %08X: %02X, model %02X", first + i,
+                   bytes[i], expected);
+    }
+}
+
+// The invariant, then equality with the model. Run after every step, so kept out of the
+// coverage: the comparison hooks on its 255 slots cost more than the step itself.
+__attribute__((no_sanitize("coverage"))) void check_table() {
     uint32_t low = FULL - bp_count;
-    FUZZ_CHECK(bp_count == table.size(), "bp_count %d, model %zu", bp_count, table.size());
-    for (uint32_t slot = 0; slot < low; slot++)
-        FUZZ_CHECK(bp_table[slot].address == 0 && bp_table[slot].saved_byte == 0,
-                   "free slot %u holds %08X/%02X", slot, bp_table[slot].address,
-                   bp_table[slot].saved_byte);
-    for (uint32_t slot = low; slot < FULL; slot++)
-        FUZZ_CHECK(bp_table[slot].address != 0 &&
-                       (slot == low || bp_table[slot - 1].address < bp_table[slot].address),
-                   "occupied slot %u holds %08X out of order", slot, bp_table[slot].address);
-    auto entry = table.begin();
-    for (uint32_t slot = low; slot < FULL && entry != table.end(); slot++, ++entry)
-        FUZZ_CHECK(bp_table[slot].address == entry->first &&
-                       bp_table[slot].saved_byte == entry->second,
-                   "slot %u: %08X/%02X, model %08X/%02X", slot, bp_table[slot].address,
-                   bp_table[slot].saved_byte, entry->first, entry->second);
+    FUZZ_CHECK(bp_count == table.count, "bp_count %d, model %u", bp_count, table.count);
+    for (uint32_t slot = 0; slot < FULL; slot++) {
+        const bp_entry &entry = bp_table[slot];
+        if (slot < low) {
+            FUZZ_CHECK(entry.address == 0 && entry.saved_byte == 0, "free slot %u holds %08X/%02X",
+                       slot, entry.address, entry.saved_byte);
+            continue;
+        }
+        FUZZ_CHECK(entry.address != 0 &&
+                       (slot == low || bp_table[slot - 1].address < entry.address),
+                   "occupied slot %u holds %08X out of order", slot, entry.address);
+        uint32_t i = slot - low;
+        FUZZ_CHECK(entry.address == table.address[i] && entry.saved_byte == table.saved[i],
+                   "slot %u: %08X/%02X, model %08X/%02X", slot, entry.address, entry.saved_byte,
+                   table.address[i], table.saved[i]);
+    }
 }
 
 void step_set(uint32_t address) {
     size_t reads = fake::reads().size(), writes = fake::writes().size();
-    std::vector<fake::transfer> expected_reads, expected_writes;
+    expected_reads.count = expected_writes.count = 0;
     uint8_t expected = 0;
-    if (table.size() == FULL)
+    if (table.count == FULL)
         expected = 255;
     else if (address == 0)
         expected = 254;
-    else if (table.count(address))
+    else if (table.has(address))
         expected = 1;
     else {
-        expected_reads.push_back({address, 1});
+        expected_reads.add(address, 1);
         if (!mapped(address) || failing_reads.count(address) || short_reads.count(address))
             expected = 2;
         else {
-            expected_writes.push_back({address, 1});
+            expected_writes.add(address, 1);
             expected = failing_writes.count(address) ? 3 : 0;
         }
     }
     uint8_t code = bp_set(address);
     FUZZ_CHECK(code == expected, "bp_set(%08X): %d, model %d", address, code, expected);
     if (code == 0)
-        table[address] = original(address);
+        table.insert(address, original(address));
     check_transfers("bp_set reads", fake::reads(), reads, expected_reads);
     check_transfers("bp_set writes", fake::writes(), writes, expected_writes);
     check_byte(address);
@@ -170,21 +231,21 @@ void step_set(uint32_t address) {
 
 void step_remove(uint32_t address) {
     size_t reads = fake::reads().size(), writes = fake::writes().size();
-    std::vector<fake::transfer> expected_writes;
+    expected_reads.count = expected_writes.count = 0;
     uint8_t expected = 0;
-    if (table.empty() || address == 0)
+    if (table.count == 0 || address == 0)
         expected = 255;
-    else if (!table.count(address))
+    else if (!table.has(address))
         expected = 1;
     else {
-        expected_writes.push_back({address, 1});
+        expected_writes.add(address, 1);
         expected = failing_writes.count(address) ? 2 : 0;
     }
     uint8_t code = bp_remove(address);
     FUZZ_CHECK(code == expected, "bp_remove(%08X): %d, model %d", address, code, expected);
     if (code == 0)
         table.erase(address);
-    check_transfers("bp_remove reads", fake::reads(), reads, {});
+    check_transfers("bp_remove reads", fake::reads(), reads, expected_reads);
     check_transfers("bp_remove writes", fake::writes(), writes, expected_writes);
     check_byte(address);
 }
@@ -208,19 +269,20 @@ void step_read(uint32_t start, uint32_t length, uint8_t fill) {
 
     // The model reads the gaps between breakpoints in ascending order and stops at the
     // first that fails.
-    std::vector<fake::transfer> chunks;
+    expected_calls &chunks = expected_reads;
+    chunks.count = 0;
     uint8_t expected = length == 0 ? 1 : 0;
     uint64_t cur = start;
     auto gap = [&](uint64_t to) { // the addresses cur .. to - 1
         if (expected == 0 && to > cur) {
-            chunks.push_back({static_cast<uint32_t>(cur), static_cast<uint32_t>(to - cur)});
+            chunks.add(static_cast<uint32_t>(cur), static_cast<uint32_t>(to - cur));
             expected = chunk_result(cur, to - cur);
         }
     };
     if (length != 0) {
-        for (auto it = table.lower_bound(start); it != table.end() && it->first <= end; ++it) {
-            gap(it->first);
-            cur = uint64_t{it->first} + 1;
+        for (uint32_t i = table.below(start); i < table.count && table.address[i] <= end; i++) {
+            gap(table.address[i]);
+            cur = uint64_t{table.address[i]} + 1;
         }
         gap(end + 1);
     }
@@ -243,12 +305,12 @@ void step_find(uint32_t target) {
     uint32_t low = FULL - bp_count;
     if (target == 0) {
         // Only free slots hold 0; a full table has none, so nothing lies below 0.
-        bool ok = table.size() == FULL ? found == 0 && slot == 255 : found == 1 && slot < low;
+        bool ok = table.count == FULL ? found == 0 && slot == 255 : found == 1 && slot < low;
         FUZZ_CHECK(ok, "bp_find(0) with %d set: found %d, slot %d", bp_count, found, slot);
         return;
     }
-    uint32_t below = static_cast<uint32_t>(std::distance(table.begin(), table.lower_bound(target)));
-    bool is_set = table.count(target) != 0;
+    uint32_t below = table.below(target);
+    bool is_set = table.has(target);
     // Found: its slot. Not found: the highest slot below the target, free slots included.
     uint8_t expected = static_cast<uint8_t>(is_set ? low + below : low + below - 1);
     FUZZ_CHECK(found == is_set && slot == expected, "bp_find(%08X): found %d slot %d, model %d %d",
@@ -286,7 +348,9 @@ void step_fault(byte_source &in) {
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     // bp_set and bp_remove list the table on stdout.
-    if (freopen("/dev/null", "w", stdout) == nullptr)
+    static char buffer[1 << 16];
+    if (freopen("/dev/null", "w", stdout) == nullptr ||
+        setvbuf(stdout, buffer, _IOFBF, sizeof buffer) != 0)
         abort();
     return 0;
 }
@@ -306,10 +370,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     fake::map_memory(TOP, top);
     fake::map_memory(0, low);
     debuggee_process.store(fake::process_handle());
-    table.clear();
-    failing_reads.clear();
-    short_reads.clear();
-    failing_writes.clear();
+    table.count = 0;
 
     byte_source in{data, size};
     while (in.at < in.size) {
@@ -332,11 +393,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             step_find(static_cast<uint32_t>(in.next16()) << 16 | in.next16());
         check_table();
     }
-    for (uint32_t i = 0; i < WINDOW_SIZE; i++)
-        check_byte(WINDOW + i);
-    for (uint32_t i = 0; i < 0x40; i++)
-        check_byte(TOP + i);
-    for (uint32_t i = 0; i < LOW_SIZE; i++)
-        check_byte(i);
+    check_memory(WINDOW, WINDOW_SIZE);
+    check_memory(TOP, 0x40);
+    check_memory(0, LOW_SIZE);
+    // Free what the run allocated: libFuzzer runs an input whose allocations outlive it once
+    // more, under the leak checker.
+    failing_reads.clear();
+    short_reads.clear();
+    failing_writes.clear();
+    fake::reset();
     return 0;
 }

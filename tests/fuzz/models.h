@@ -77,14 +77,20 @@ inline uint8_t hex(std::string_view text, uint32_t &value) {
 
 // Where the tokens of a non-empty line begin: at its first character unless that is a
 // blank, and right behind every run of blanks (at the line's end for a trailing run).
-inline std::vector<size_t> token_starts(std::string_view line) {
-    std::vector<size_t> starts;
+// Into `starts`, which keeps its capacity from call to call.
+inline void token_starts(std::string_view line, std::vector<size_t> &starts) {
+    starts.clear();
     for (size_t i = 0; i <= line.size() && !line.empty(); i++) {
         bool blank_here = i < line.size() && line[i] == ' ';
         bool blank_before = i > 0 && line[i - 1] == ' ';
         if (!blank_here && (i == 0 || blank_before))
             starts.push_back(i);
     }
+}
+
+inline std::vector<size_t> token_starts(std::string_view line) {
+    std::vector<size_t> starts;
+    token_starts(line, starts);
     return starts;
 }
 

@@ -141,6 +141,25 @@ TEST_F(Breakpoints, ListingFieldsAfterTwoSets) {
               repeat("   0", 254) + "401008break on addr 00401010 remove succesful\n");
 }
 
+// Every width of a listed address: padded to four columns, then as long as it takes.
+TEST_F(Breakpoints, ListingFieldWidths) {
+    const std::vector<uint32_t> others = {0x5,       0xABC,       0xFFFF,     0x10000,
+                                          0xFEDCBA9, 0x80000000u, 0xFFFFFFFFu};
+    std::string listed;
+    for (uint32_t address : others) {
+        char field[16];
+        snprintf(field, sizeof field, "%4X", address);
+        listed += field;
+    }
+    place(others);
+    EXPECT_EQ(run(cmd_break_set, "b 401010h"),
+              "\nindex = 251\nFind = No\n" + repeat("   0 ", 247) +
+                  "   5  ABC FFFF 10000 401010 FEDCBA9 80000000 FFFFFFFF " +
+                  "break on addr 00401010 set succesful\n");
+    EXPECT_EQ(run(cmd_break_remove, "d 401010h"),
+              repeat("   0", 248) + listed + "break on addr 00401010 remove succesful\n");
+}
+
 TEST_F(Breakpoints, InsertionOrderBCA) {
     const uint32_t a = BASE + 0x10, b = BASE + 0x20, c = BASE + 0x30;
     const std::pair<uint32_t, int> steps[] = {{b, 254}, {c, 254}, {a, 252}};
