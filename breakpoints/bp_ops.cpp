@@ -1,7 +1,6 @@
 #include "breakpoints/bp_ops.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "breakpoints/bp_table.h"
 #include "console/command_loop.h"
@@ -62,28 +61,21 @@ static bool write_debuggee_byte(uint32_t address, uint8_t byte) {
 }
 
 // Writes `value` as printf's "%4X" would: upper-case hex, right-aligned in 4 columns.
-// Returns the length written, 4 to 8; `out` has room for 8. This runs for every slot of
-// every listing, so the eight characters are made at once in a 64-bit word, without a
-// branch or a loop, and stored in one go (x86 is little-endian: the lowest byte goes first).
+// Returns the length written, 4 to 8.
 static uint32_t format_field(char *out, uint32_t value) {
-    // One nibble per byte, the highest nibble in the lowest byte: halves, then bytes, then
-    // nibbles change places.
-    uint64_t nibbles = (value >> 16) | (uint64_t{value & 0xFFFFu} << 32);
-    nibbles = ((nibbles & 0x0000FF000000FF00u) >> 8) | ((nibbles & 0x000000FF000000FFu) << 16);
-    nibbles = ((nibbles & 0x00F000F000F000F0u) >> 4) | ((nibbles & 0x000F000F000F000Fu) << 8);
-    // '0' + digit, and 7 more from 10 on ('A' lies 7 behind '9' + 1).
-    uint64_t letters = ((nibbles + 0x0606060606060606u) >> 4) & 0x0101010101010101u;
-    uint64_t text = nibbles + 0x3030303030303030u + letters * 7;
-
-    uint32_t significant = 1u + (value > 0xFu) + (value > 0xFFu) + (value > 0xFFFu) +
-                           (value > 0xFFFFu) + (value > 0xFFFFFu) + (value > 0xFFFFFFu) +
-                           (value > 0xFFFFFFFu);
-    uint32_t width = significant < 4 ? 4 : significant;
-    text >>= 8 * (8 - width); // the last `width` characters
-    uint64_t padding = (uint64_t{1} << (8 * (width - significant))) - 1;
-    text = (text & ~padding) | (0x2020202020202020u & padding);
-    memcpy(out, &text, 8);
-    return width;
+    char digits[8];
+    uint32_t count = 0;
+    do {
+        digits[count++] = "0123456789ABCDEF"[value & 0xFu];
+        value >>= 4;
+    } while (value != 0);
+    uint32_t width = count < 4 ? 4 : count;
+    uint32_t length = 0;
+    while (length < width - count)
+        out[length++] = ' ';
+    while (count > 0)
+        out[length++] = digits[--count];
+    return length;
 }
 
 // The whole table in one write: a printf per slot made every set and remove 255 calls into
