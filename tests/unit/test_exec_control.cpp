@@ -78,7 +78,7 @@ class ExecControl : public ::testing::Test {
 
     // Starts a debug thread as the program does and waits until its loop waits.
     void start_debug_thread() {
-        debug_thread = plat_create_thread(debug_thread_proc, &debug_thread_id);
+        ASSERT_TRUE(debug_start_thread());
         ASSERT_NE(debug_thread, nullptr);
         ASSERT_TRUE(fake::wait_until_loop_waits(WAIT_MS)) << "the debuggee was not launched";
         ASSERT_EQ(load_debug_state(), STATE_RUNNING);
@@ -240,7 +240,7 @@ TEST_F(ExecControl, RestKeepsPendingNotifications) {
 
 TEST_F(ExecControl, RestWithAFailingLaunchStaysIdleAndTriesAgain) {
     fake::set_launch_result(false);
-    debug_thread = plat_create_thread(debug_thread_proc, &debug_thread_id);
+    ASSERT_TRUE(debug_start_thread());
     ASSERT_TRUE(plat_wait(debug_thread, WAIT_MS));
     for (int launches = 2; launches <= 3; launches++) {
         cmd_rest();
@@ -385,7 +385,7 @@ TEST_F(ExecControl, ExitKeepsTheLockUntilTheKilledThreadHasDied) {
 
 TEST_F(ExecControl, ExitLetsALaunchInProgressFinish) {
     fake::hold_launches(true);
-    debug_thread = plat_create_thread(debug_thread_proc, &debug_thread_id);
+    ASSERT_TRUE(debug_start_thread());
     HANDLE old_thread = debug_thread;
     ASSERT_TRUE(fake::wait_until_launch_held(WAIT_MS));
     std::atomic<bool> ended{false};
