@@ -98,7 +98,8 @@ struct console_facts {
     HWND window;          // the console's window as the console names it: null for one created
                           // with CREATE_NO_WINDOW, which on some systems names no window instead
     bool visible_station; // the window station has visible display surfaces (not a service's);
-                          // false where the window manager cannot be loaded
+                          // false where the window manager cannot be loaded, and not asked
+                          // (false) without a console or its window
     uint32_t session_id;  // the program's session
 };
 const uint32_t PLAT_UNKNOWN_SESSION = 0xFFFFFFFFu;

@@ -190,7 +190,10 @@ void plat_console_facts(console_facts *facts) {
     if (console != INVALID_HANDLE_VALUE)
         CloseHandle(console);
     facts->window = GetConsoleWindow();
-    const window_manager *manager = load_window_manager();
+    // Without a console window nobody can answer whatever the station: user32 is not loaded
+    // for it, so that unattended starts (CREATE_NO_WINDOW, pipes under Wine) never load it.
+    const window_manager *manager =
+        facts->attached && facts->window != nullptr ? load_window_manager() : nullptr;
     facts->visible_station = manager != nullptr && station_visible(*manager);
     DWORD session = 0;
     facts->session_id =
@@ -198,8 +201,10 @@ void plat_console_facts(console_facts *facts) {
 }
 
 bool plat_is_window(HWND window) {
+    if (window == nullptr)
+        return false;
     const window_manager *manager = load_window_manager();
-    return window != nullptr && manager != nullptr && manager->is_window(window);
+    return manager != nullptr && manager->is_window(window);
 }
 
 void plat_wait_key() {
