@@ -103,15 +103,18 @@ bool dispatch_command() {
     return true;
 }
 
-// Whether a person can answer the key prompt. A console without a window (CREATE_NO_WINDOW)
-// cannot be typed into, nor can one on a window station without visible display surfaces
-// (services, scheduled tasks, CI runners), nor one in session 0 from Windows Vista on, which
-// holds only services: on XP the first user logs on there. Where nobody can press a key, a
-// scripted session would otherwise never end.
+// Whether a person can answer the key prompt. A console without a window cannot be typed
+// into: one created with CREATE_NO_WINDOW names no window, or (Windows 10 1809) a value that is
+// no window, so the window is tested, not just its name. Nor can a console on a window station
+// without visible display surfaces (a service's), nor one in session 0 from Windows Vista on,
+// where services run (on XP the first user logs on there). Where nobody can press a key, a
+// scripted session would otherwise never end. A hidden console window keeps the wait: the
+// stand-in window of a pseudoconsole, which a terminal types into, is hidden too, and nothing
+// the system documents tells the two apart.
 static bool person_at_console() {
     console_facts facts;
     plat_console_facts(&facts);
-    if (!facts.attached || !facts.has_window || !facts.visible_station)
+    if (!facts.attached || !plat_is_window(facts.window) || !facts.visible_station)
         return false;
     uint32_t major = 0;
     uint32_t minor = 0;

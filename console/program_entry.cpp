@@ -5,7 +5,7 @@
 #include "console/command_loop.h"
 #include "console/listing.h"
 #include "core/debug_core.h"
-#include "core/debug_loop.h"
+#include "core/exec_control.h"
 
 int dbg32_main(int argc, char **argv) {
     if (argc != 2)
@@ -23,8 +23,7 @@ int dbg32_main(int argc, char **argv) {
         printf("...Error inializing of debug core...\n");
         return 1;
     }
-    debug_thread = plat_create_thread(debug_thread_proc, &debug_thread_id);
-    if (debug_thread == nullptr)
+    if (!debug_start_thread())
         return 2;
 
     command_loop();

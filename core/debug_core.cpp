@@ -15,6 +15,7 @@ plat_process_routine nt_resume_process;
 const char *target_command_line;
 HANDLE debug_thread;
 DWORD debug_thread_id;
+creation_handles *debug_thread_creation;
 std::atomic<HANDLE> debuggee_process{nullptr};
 
 static std::atomic_flag core_lock = ATOMIC_FLAG_INIT;

@@ -28,6 +28,9 @@ extern plat_process_routine nt_resume_process;
 extern const char *target_command_line;
 extern HANDLE debug_thread;
 extern DWORD debug_thread_id;
+// The creation record of the debug thread's run (run_records.h); the console's alone.
+struct creation_handles;
+extern creation_handles *debug_thread_creation;
 // The debuggee's process handle as the console uses it: published by the debug thread once
 // the launch has returned, withdrawn by the console before it closes the run's handles.
 // Null while there is none, so that a console command during a launch finds either no

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "core/debug_core.h"
+#include "core/run_records.h"
 
 std::atomic<bool> debug_thread_retired{false};
 std::atomic<bool> launch_in_progress{false};
@@ -66,15 +67,6 @@ static void close_if_open(HANDLE handle) {
         plat_close_handle(handle);
 }
 
-// The launched process's creation event, and which of its handles the system has closed
-// since: where it closes thread handles, it closes the first thread's when that thread's exit
-// is continued, and the process's (with its remaining thread's) when the process's exit is.
-struct creation_handles {
-    DEBUG_EVENT event; // zero until the creation event has come
-    bool thread_closed;
-    bool process_closed;
-};
-
 // The file handles that events hand over are ours to close, and so is a new thread's
 // handle where the system leaves it to us. Closed once the event has been continued, so
 // that the debuggee does not wait for it.
@@ -86,10 +78,6 @@ static void release_event_handles(const DEBUG_EVENT &event) {
     else if (event.dwDebugEventCode == EVENT_CREATE_THREAD && !plat_system_closes_thread_handles())
         close_if_open(event.u.CreateThread.hThread);
 }
-
-// The current run's, kept here rather than on the debug thread's stack: a console that has to
-// end that thread closes what it left (debug_close_run_leftovers).
-static creation_handles run_creation;
 
 // Notes what the system closed when it was told that an event had been continued: the
 // handle of the thread that reported an exit, and with the process's exit the process's.
@@ -104,20 +92,6 @@ static void note_system_closes(const DEBUG_EVENT &event, creation_handles *creat
         creation->thread_closed = true;
     if (event.dwDebugEventCode == EVENT_EXIT_PROCESS)
         creation->process_closed = true;
-}
-
-// The creation event's handles that the system has not closed are closed when the run ends,
-// which is all of them where the system closes none. Each is marked before it is closed: a
-// thread ended in between leaves a handle open rather than have it closed twice.
-static void close_creation_handles(creation_handles *creation) {
-    if (!creation->thread_closed) {
-        creation->thread_closed = true;
-        close_if_open(creation->event.u.CreateProcessInfo.hThread);
-    }
-    if (!creation->process_closed) {
-        creation->process_closed = true;
-        close_if_open(creation->event.u.CreateProcessInfo.hProcess);
-    }
 }
 
 // Acts on one event; returns the status to continue it with. Sets `ended` on the
@@ -216,7 +190,7 @@ static uint8_t run_events(creation_handles *creation) {
     }
 }
 
-uint8_t debug_loop(const char *command_line) {
+uint8_t debug_loop(const char *command_line, creation_handles *creation) {
     if (load_debug_state() != STATE_IDLE)
         return 1;
     char launch_buffer[LAUNCH_BUFFER_SIZE];
@@ -224,23 +198,21 @@ uint8_t debug_loop(const char *command_line) {
     memcpy(launch_buffer, command_line, length);
     launch_buffer[length] = '\0';
 
-    memset(&run_creation, 0, sizeof run_creation);
+    memset(creation, 0, sizeof *creation);
     if (!launch(launch_buffer))
         return 2;
     debuggee_suspended.store(false, std::memory_order_release);
     publish_state(STATE_RUNNING);
 
-    uint8_t result = run_events(&run_creation);
-    close_creation_handles(&run_creation);
+    // The creation event's handles that the system has not closed are closed when the run
+    // ends, which is all of them where the system closes none.
+    uint8_t result = run_events(creation);
+    close_creation_handles(creation);
     return result;
 }
 
-void debug_close_run_leftovers() {
-    close_creation_handles(&run_creation);
-}
-
-DWORD PLAT_STDCALL debug_thread_proc(void *) {
-    return debug_loop(target_command_line) == 0 ? 0 : 1;
+DWORD PLAT_STDCALL debug_thread_proc(void *creation) {
+    return debug_loop(target_command_line, static_cast<creation_handles *>(creation)) == 0 ? 0 : 1;
 }
 
 uint8_t debug_poll_event(DEBUG_EVENT *copy) {

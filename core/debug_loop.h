@@ -19,13 +19,11 @@ const uint32_t LAUNCH_BUFFER_SIZE = 256;
 // interface failed mid-run, so the debuggee was ended and the run given up.
 const uint8_t LOOP_INTERFACE_FAILED = 3;
 
-DWORD PLAT_STDCALL debug_thread_proc(void *parameter);
-uint8_t debug_loop(const char *command_line);
+struct creation_handles;
 
-// Closes the handles of the last run's process-creation event that neither the system nor
-// the debug thread has closed. Only once that thread is known to be gone: for a thread that
-// the console had to end before its run was over.
-void debug_close_run_leftovers();
+// A debug thread serves one run, whose creation record (run_records.h) is its parameter.
+DWORD PLAT_STDCALL debug_thread_proc(void *creation);
+uint8_t debug_loop(const char *command_line, creation_handles *creation);
 
 // Console side: take one pending notification (the end first), copying the record of the
 // event that raised it. POLL_NOTHING leaves `copy` untouched.

@@ -3,6 +3,7 @@
 #include "breakpoints/bp_table.h"
 #include "core/debug_core.h"
 #include "core/debug_loop.h"
+#include "core/run_records.h"
 
 // A test of the state and the store after it, as one step against the debug thread.
 static bool move_state(uint8_t from, uint8_t to) {
@@ -79,6 +80,20 @@ static bool terminate_debug_thread() {
 static void forget_debug_thread() {
     plat_close_handle(debug_thread);
     debug_thread = nullptr;
+    debug_thread_creation = nullptr;
+}
+
+bool debug_start_thread() {
+    creation_handles *creation = run_record_take();
+    if (creation == nullptr)
+        return false;
+    debug_thread = plat_create_thread(debug_thread_proc, creation, &debug_thread_id);
+    if (debug_thread == nullptr) {
+        run_record_release(creation);
+        return false;
+    }
+    debug_thread_creation = creation;
+    return true;
 }
 
 // The handles of an ended run's launch are closed before the next launch replaces them,
@@ -101,16 +116,22 @@ void cmd_rest() {
     if (had_thread) {
         // The retired thread lets its terminated debuggee finish: release it from a stop,
         // then wait for it to see the end; end it ourselves only if it does not. An ended
-        // thread has not closed the handles of its run's start.
+        // thread has not closed the handles of its run's start. One that is not known to be
+        // gone keeps its run's record, and closes its handles itself if it ever gets there.
         plat_set_event(continue_event);
-        if (plat_wait(debug_thread, RETIRE_WAIT_MS) || terminate_debug_thread())
-            debug_close_run_leftovers();
-        forget_debug_thread();
+        if (plat_wait(debug_thread, RETIRE_WAIT_MS) || terminate_debug_thread()) {
+            run_record_release(debug_thread_creation);
+            forget_debug_thread();
+        } else {
+            run_record_leave(debug_thread_creation, debug_thread);
+            debug_thread = nullptr;
+            debug_thread_creation = nullptr;
+        }
         plat_reset_event(continue_event);
     }
     close_run_handles();
     debug_thread_retired.store(false, std::memory_order_release);
-    debug_thread = plat_create_thread(debug_thread_proc, &debug_thread_id);
+    debug_start_thread();
 }
 
 void debug_end_thread() {

@@ -10,6 +10,9 @@ uint8_t debug_resume();
 // Ends the debuggee, empties the breakpoint table, goes idle. Any state.
 void debug_reset();
 
+// Starts a debug thread for a new run, with a creation record of its own; false when there
+// is no free record or no thread (debug_thread stays null).
+bool debug_start_thread();
 // "rest": retires the current debug thread, resets, starts a new debug thread.
 void cmd_rest();
 // The first step of "exit": ends the debug thread started last.

@@ -6,6 +6,7 @@
 
 typedef uint32_t DWORD;
 typedef void *HANDLE;
+typedef struct host_window *HWND;
 
 struct STARTUPINFOA {
     DWORD cb;

@@ -60,7 +60,7 @@ bool plat_write_memory(HANDLE process, uint32_t address, const void *buffer, uin
 
 // Processes, threads and handles.
 void plat_terminate_process(HANDLE process, uint32_t exit_code);
-HANDLE plat_create_thread(plat_thread_routine routine, DWORD *thread_id);
+HANDLE plat_create_thread(plat_thread_routine routine, void *parameter, DWORD *thread_id);
 void plat_terminate_thread(HANDLE thread, uint32_t exit_code);
 void plat_close_handle(HANDLE handle);
 // Whether the system itself closes the thread and process handles that debug events hand
@@ -89,15 +89,23 @@ bool plat_get_version(uint32_t *major, uint32_t *minor);
 void *plat_load_library(const char *name);
 void *plat_find_export(void *module, const char *name);
 
-// What the system tells of the console a key press would be read from.
+// What the system tells of the console a key press would be read from. Gathered only at
+// "exit": the window station's flags and the window test need the window manager (user32),
+// which the program loads only then.
 struct console_facts {
     bool attached;        // a console is there (none with DETACHED_PROCESS, nor under Wine
                           // with standard input on a pipe)
-    bool has_window;      // it has a window (none with CREATE_NO_WINDOW)
-    bool visible_station; // the window station has visible display surfaces (not a service's)
+    HWND window;          // the console's window as the console names it: null for one created
+                          // with CREATE_NO_WINDOW, which on some systems names no window instead
+    bool visible_station; // the window station has visible display surfaces (not a service's);
+                          // false where the window manager cannot be loaded, and not asked
+                          // (false) without a console or its window
     uint32_t session_id;  // the program's session
 };
 const uint32_t PLAT_UNKNOWN_SESSION = 0xFFFFFFFFu;
 void plat_console_facts(console_facts *facts);
+// Whether `window` is an existing window (user32's IsWindow); false for null, and where the
+// window manager cannot be loaded.
+bool plat_is_window(HWND window);
 // One key press read from the console without echo; returns at once without a console.
 void plat_wait_key();

@@ -39,8 +39,8 @@ void plat_terminate_process(HANDLE process, uint32_t exit_code) {
     TerminateProcess(process, exit_code);
 }
 
-HANDLE plat_create_thread(plat_thread_routine routine, DWORD *thread_id) {
-    return CreateThread(nullptr, PLAT_THREAD_STACK, routine, nullptr, 0, thread_id);
+HANDLE plat_create_thread(plat_thread_routine routine, void *parameter, DWORD *thread_id) {
+    return CreateThread(nullptr, PLAT_THREAD_STACK, routine, parameter, 0, thread_id);
 }
 
 void plat_terminate_thread(HANDLE thread, uint32_t exit_code) {
@@ -134,22 +134,77 @@ static HANDLE open_console_input() {
                        nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
+// The window manager's calls that the key-wait decision makes. user32 is loaded only for
+// that decision, at "exit": imported, it would be loaded at every start and connect the
+// program to a desktop, and in the small desktop heap of a non-interactive window station
+// many starts side by side then fail (0xC0000142). It is one of the system's known DLLs, so
+// the name always finds the system's own copy.
+typedef BOOL(WINAPI *is_window_routine)(HWND window);
+typedef HWINSTA(WINAPI *window_station_routine)();
+typedef BOOL(WINAPI *object_information_routine)(HANDLE object, int index, void *information,
+                                                 DWORD size, DWORD *needed);
+
+struct window_manager {
+    is_window_routine is_window;
+    window_station_routine process_window_station;
+    object_information_routine object_information;
+};
+
+// Null where user32 cannot be loaded: its start fails where the program cannot connect to
+// its window station's desktop, which is never the desktop of a console a person types into.
+static const window_manager *load_window_manager() {
+    static window_manager manager;
+    static bool tried = false;
+    static bool found = false;
+    if (!tried) {
+        tried = true;
+        void *user32 = plat_load_library("user32.dll");
+        if (user32 != nullptr) {
+            manager.is_window =
+                reinterpret_cast<is_window_routine>(plat_find_export(user32, "IsWindow"));
+            manager.process_window_station = reinterpret_cast<window_station_routine>(
+                plat_find_export(user32, "GetProcessWindowStation"));
+            manager.object_information = reinterpret_cast<object_information_routine>(
+                plat_find_export(user32, "GetUserObjectInformationA"));
+            found = manager.is_window != nullptr && manager.process_window_station != nullptr &&
+                    manager.object_information != nullptr;
+        }
+    }
+    return found ? &manager : nullptr;
+}
+
+// What cannot be learnt of a loaded window manager counts as what a person's console has:
+// the wait stays.
+static bool station_visible(const window_manager &manager) {
+    USEROBJECTFLAGS flags = {};
+    DWORD size = 0;
+    return !manager.object_information(manager.process_window_station(), UOI_FLAGS, &flags,
+                                       sizeof flags, &size) ||
+           (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
 void plat_console_facts(console_facts *facts) {
     HANDLE console = open_console_input();
     DWORD mode = 0;
     facts->attached = console != INVALID_HANDLE_VALUE && GetConsoleMode(console, &mode);
     if (console != INVALID_HANDLE_VALUE)
         CloseHandle(console);
-    facts->has_window = GetConsoleWindow() != nullptr;
-    // What cannot be learnt counts as what a person's console has: the wait stays.
-    USEROBJECTFLAGS flags = {};
-    DWORD size = 0;
-    facts->visible_station = !GetUserObjectInformationA(GetProcessWindowStation(), UOI_FLAGS,
-                                                        &flags, sizeof flags, &size) ||
-                             (flags.dwFlags & WSF_VISIBLE) != 0;
+    facts->window = GetConsoleWindow();
+    // Without a console window nobody can answer whatever the station: user32 is not loaded
+    // for it, so that unattended starts (CREATE_NO_WINDOW, pipes under Wine) never load it.
+    const window_manager *manager =
+        facts->attached && facts->window != nullptr ? load_window_manager() : nullptr;
+    facts->visible_station = manager != nullptr && station_visible(*manager);
     DWORD session = 0;
     facts->session_id =
         ProcessIdToSessionId(GetCurrentProcessId(), &session) ? session : PLAT_UNKNOWN_SESSION;
+}
+
+bool plat_is_window(HWND window) {
+    if (window == nullptr)
+        return false;
+    const window_manager *manager = load_window_manager();
+    return manager != nullptr && manager->is_window(window);
 }
 
 void plat_wait_key() {

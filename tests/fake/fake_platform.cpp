@@ -24,6 +24,7 @@
 #include "console/listing.h"
 #include "core/debug_core.h"
 #include "core/debug_loop.h"
+#include "core/run_records.h"
 
 namespace {
 
@@ -44,6 +45,7 @@ struct fake_thread {
     object_header header{KIND_THREAD};
     pthread_t id{};
     plat_thread_routine routine = nullptr;
+    void *parameter = nullptr;
     bool ended = false;
     bool killed = false;
     int waiters = 0; // threads waiting on its handle
@@ -132,7 +134,10 @@ bool routines_present = true;
 int suspends = 0, resumes = 0;
 bool library_present = true, export_present = true, threads_succeed = true;
 int process_terminations = 0, thread_terminations = 0, handles_closed = 0, keys = 0;
-const console_facts PERSONS_CONSOLE = {true, true, true, 1};
+// The one window there is: the console's, where it has one.
+int console_window_object;
+HWND const the_console_window = reinterpret_cast<HWND>(&console_window_object);
+const console_facts PERSONS_CONSOLE = {true, the_console_window, true, 1};
 console_facts console = PERSONS_CONSOLE;
 bool yields_held = false, yield_holding = false;
 int yield_count = 0;
@@ -162,7 +167,7 @@ void *thread_start(void *parameter) {
     fake_thread *self = static_cast<fake_thread *>(parameter);
     current_thread = self;
     if (setjmp(self->start) == 0)
-        self->routine(nullptr);
+        self->routine(self->parameter);
     std::lock_guard<std::mutex> held(lock);
     self->ended = true;
     changed.notify_all();
@@ -384,13 +389,14 @@ void plat_terminate_process(HANDLE process, uint32_t exit_code) {
     }
 }
 
-HANDLE plat_create_thread(plat_thread_routine routine, DWORD *thread_id) {
+HANDLE plat_create_thread(plat_thread_routine routine, void *parameter, DWORD *thread_id) {
     std::unique_lock<std::mutex> held(lock);
     die_if_killed(held);
     if (!threads_succeed)
         return nullptr;
     fake_thread *thread = new fake_thread;
     thread->routine = routine;
+    thread->parameter = parameter;
     threads.push_back(thread);
     *thread_id = static_cast<DWORD>(threads.size());
     pthread_attr_t attributes;
@@ -526,6 +532,10 @@ void plat_console_facts(console_facts *facts) {
     *facts = console;
 }
 
+bool plat_is_window(HWND window) {
+    return window == the_console_window;
+}
+
 void plat_wait_key() {
     std::lock_guard<std::mutex> held(lock);
     keys++;
@@ -610,6 +620,8 @@ void reset() {
     target_command_line = nullptr;
     debug_thread = nullptr;
     debug_thread_id = 0;
+    debug_thread_creation = nullptr;
+    run_records_reset();
     debuggee_process.store(nullptr);
     debug_thread_retired.store(false);
     launch_in_progress.store(false);
@@ -833,6 +845,10 @@ int closed_handles() {
 int key_waits() {
     std::lock_guard<std::mutex> held(lock);
     return keys;
+}
+
+HWND console_window() {
+    return the_console_window;
 }
 
 void set_console(const console_facts &facts) {

@@ -85,7 +85,9 @@ void set_event_creation(bool succeeds);
 int terminate_thread_calls();
 int closed_handles();
 int key_waits();
-// The console that "exit" finds; by default one with a window, in a person's session.
+// The console that "exit" finds; by default one with a window, in a person's session. The
+// console's window is the one value that the window test finds a window.
+HWND console_window();
 void set_console(const console_facts &facts);
 
 // Handles. The fake plays Windows by default, which closes a thread's handle when the exit it

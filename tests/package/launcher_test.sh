@@ -3,7 +3,8 @@
 # quotes included, with the installed dbg32.exe, and returns wine's exit status; where
 # 32-bit programs cannot run it tells the user what to do and runs nothing. Then the
 # release checks on the same build: the Debian package's contents and lintian, the
-# comparison of two builds of it, and the notices against the link maps.
+# comparison of two builds of it, the notices against the link maps, and the DLLs that
+# dbg32.exe imports.
 #
 #   launcher_test.sh WIN32_BUILD_DIR
 set -u
@@ -93,6 +94,12 @@ printf 'other bytes' >>"$work/deb2/$name"
 "$top/scripts/compare-packages" "$work/deb1" "$work/deb2" "$name" 2>/dev/null &&
     fail "two different packages compared the same"
 [ ! -e "$work/deb1/SHA256SUMS" ] || fail "SHA256SUMS written for differing packages"
+
+# dbg32.exe starts with KERNEL32 and msvcrt alone: user32, were it imported, would connect
+# every start to a desktop; dbg32 loads it at "exit" only.
+imports=$(i686-w64-mingw32-objdump -p "$win32_dir/dbg32.exe" | sed -n 's/^[[:space:]]*DLL Name: //p' |
+    LC_ALL=C sort -u | tr '\n' ' ')
+[ "$imports" = "KERNEL32.dll msvcrt.dll " ] || fail "dbg32.exe imports: $imports"
 
 # The notices cover the archives in the link maps, and miss one that a map adds; a map
 # that is missing or names nothing proves nothing and fails.

@@ -174,14 +174,26 @@ TEST_F(CommandLoop, ExitWaitsForAKeyOnlyWhereAPersonCanPressOne) {
         console_facts console;
         uint32_t major, minor;
         bool waits;
-    } cases[] = {
-        {"a console window in a user's session", {true, true, true, 1}, 6, 1, true},
-        {"Windows XP, where users log on in session 0", {true, true, true, 0}, 5, 1, true},
-        {"a session whose number is unknown", {true, true, true, PLAT_UNKNOWN_SESSION}, 6, 1, true},
-        {"no console", {false, false, true, 1}, 6, 1, false},
-        {"a console without a window", {true, false, true, 1}, 6, 1, false},
-        {"a service's window station", {true, true, false, 0}, 5, 1, false},
-        {"the services' session 0", {true, true, true, 0}, 10, 0, false},
+    };
+    HWND window = fake::console_window();
+    HWND stale = reinterpret_cast<HWND>(uintptr_t{0x10010});
+    const key_case cases[] = {
+        {"a console window in a user's session", {true, window, true, 1}, 6, 1, true},
+        {"Windows XP, where users log on in session 0", {true, window, true, 0}, 5, 1, true},
+        {"a session whose number is unknown",
+         {true, window, true, PLAT_UNKNOWN_SESSION},
+         6,
+         1,
+         true},
+        {"no console", {false, nullptr, true, 1}, 6, 1, false},
+        {"a console without a window", {true, nullptr, true, 1}, 6, 1, false},
+        {"Windows 10 1809: a console without a window names no window",
+         {true, stale, true, 1},
+         10,
+         0,
+         false},
+        {"a service's window station", {true, window, false, 0}, 5, 1, false},
+        {"the services' session 0", {true, window, true, 0}, 10, 0, false},
     };
     for (const key_case &c : cases) {
         SCOPED_TRACE(c.name);

@@ -13,6 +13,7 @@
 #include "console/command_loop.h"
 #include "core/debug_core.h"
 #include "core/debug_loop.h"
+#include "core/run_records.h"
 #include "tests/fake/fake_platform.h"
 #include "tests/unit/support/capture.h"
 #include "tests/unit/support/waiting.h"
@@ -23,9 +24,10 @@ const int NO_RESULT = -1;
 
 std::atomic<int> loop_result{NO_RESULT};
 std::string loop_command_line = "target.exe";
+creation_handles loop_creation;
 
 DWORD PLAT_STDCALL run_loop(void *) {
-    loop_result.store(debug_loop(loop_command_line.c_str()));
+    loop_result.store(debug_loop(loop_command_line.c_str(), &loop_creation));
     return 0;
 }
 
@@ -90,7 +92,7 @@ class DebugLoop : public ::testing::Test {
     // Starts a debug run on a thread of the fake's and waits until it waits for events.
     void start_run() {
         DWORD id = 0;
-        run_thread = plat_create_thread(run_loop, &id);
+        run_thread = plat_create_thread(run_loop, nullptr, &id);
         ASSERT_NE(run_thread, nullptr);
         ASSERT_TRUE(fake::wait_until_loop_waits(WAIT_MS)) << "the loop never waited for events";
         ASSERT_EQ(load_debug_state(), STATE_RUNNING);
@@ -220,7 +222,7 @@ TEST_F(DebugLoop, FailedLaunchStaysIdleAndSilent) {
     fake::set_launch_result(false);
     memset(&process_info, 0xCC, sizeof process_info);
     DWORD id = 0;
-    run_thread = plat_create_thread(run_loop, &id);
+    run_thread = plat_create_thread(run_loop, nullptr, &id);
     expect_run_ends_with(2);
     EXPECT_EQ(fake::launch_count(), 1);
     EXPECT_EQ(load_debug_state(), STATE_IDLE);
@@ -241,7 +243,7 @@ TEST_F(DebugLoop, MemoryReadDuringTheLaunchFindsNoDebuggeeOrTheWholeOne) {
     fake::map_memory(0x401000, {0x55, 0x8B});
     fake::hold_launches(true);
     DWORD id = 0;
-    run_thread = plat_create_thread(run_loop, &id);
+    run_thread = plat_create_thread(run_loop, nullptr, &id);
     ASSERT_TRUE(fake::wait_until_launch_held(WAIT_MS));
     std::atomic<bool> reading{true};
     std::atomic<int> failed{0}, whole{0}, wrong{0};
@@ -274,7 +276,7 @@ TEST_F(DebugLoop, RefusedUnlessIdle) {
         startup_info.cb = 0x1234;
         loop_result.store(NO_RESULT);
         DWORD id = 0;
-        run_thread = plat_create_thread(run_loop, &id);
+        run_thread = plat_create_thread(run_loop, nullptr, &id);
         expect_run_ends_with(1);
         EXPECT_EQ(load_debug_state(), state);
         EXPECT_EQ(startup_info.cb, 0x1234u);
@@ -488,7 +490,7 @@ TEST_F(DebugLoop, RetiredThreadOnlyDrainsItsDebuggee) {
     store_debug_state(STATE_IDLE);
     loop_result.store(NO_RESULT);
     DWORD id = 0;
-    run_thread = plat_create_thread(run_loop, &id);
+    run_thread = plat_create_thread(run_loop, nullptr, &id);
     expect_run_ends_with(2);
     EXPECT_EQ(fake::launch_count(), 1);
     EXPECT_EQ(load_debug_state(), STATE_IDLE);

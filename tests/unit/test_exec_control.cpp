@@ -12,6 +12,7 @@
 #include "core/debug_core.h"
 #include "core/debug_loop.h"
 #include "core/exec_control.h"
+#include "core/run_records.h"
 #include "tests/fake/fake_platform.h"
 #include "tests/unit/support/waiting.h"
 
@@ -78,7 +79,7 @@ class ExecControl : public ::testing::Test {
 
     // Starts a debug thread as the program does and waits until its loop waits.
     void start_debug_thread() {
-        debug_thread = plat_create_thread(debug_thread_proc, &debug_thread_id);
+        ASSERT_TRUE(debug_start_thread());
         ASSERT_NE(debug_thread, nullptr);
         ASSERT_TRUE(fake::wait_until_loop_waits(WAIT_MS)) << "the debuggee was not launched";
         ASSERT_EQ(load_debug_state(), STATE_RUNNING);
@@ -240,7 +241,7 @@ TEST_F(ExecControl, RestKeepsPendingNotifications) {
 
 TEST_F(ExecControl, RestWithAFailingLaunchStaysIdleAndTriesAgain) {
     fake::set_launch_result(false);
-    debug_thread = plat_create_thread(debug_thread_proc, &debug_thread_id);
+    ASSERT_TRUE(debug_start_thread());
     ASSERT_TRUE(plat_wait(debug_thread, WAIT_MS));
     for (int launches = 2; launches <= 3; launches++) {
         cmd_rest();
@@ -308,6 +309,41 @@ TEST_F(ExecControl, RestEndsADebugThreadThatNeverSeesItsDebuggeeEnd) {
         EXPECT_EQ(fake::launch_count(), 2);
         EXPECT_EQ(load_debug_state(), STATE_RUNNING);
     }
+}
+
+DWORD PLAT_STDCALL wait_for_release(void *release) {
+    plat_wait(static_cast<HANDLE>(release), PLAT_INFINITE);
+    return 0;
+}
+
+// A debug thread that "rest" could not confirm gone keeps its run's record: a thread that ends
+// late closes its own run's handles, never a later run's. Its record comes back, with what it
+// left open closed, only once it has ended; while every record is held no run starts.
+TEST_F(ExecControl, ARecordLeftToAThreadThatMayRunIsNotTakenAgain) {
+    HANDLE release = plat_create_event();
+    HANDLE process = plat_create_event(), first = plat_create_event();
+    DWORD id = 0;
+    HANDLE living = plat_create_thread(wait_for_release, release, &id);
+    creation_handles *left = run_record_take();
+    ASSERT_NE(left, nullptr);
+    left->event.u.CreateProcessInfo.hProcess = process;
+    left->event.u.CreateProcessInfo.hThread = first;
+    run_record_leave(left, living);
+    for (uint32_t taken = 1; taken < RUN_RECORD_COUNT; taken++)
+        EXPECT_NE(run_record_take(), left);
+    EXPECT_FALSE(debug_start_thread());
+    EXPECT_EQ(debug_thread, nullptr);
+    EXPECT_TRUE(fake::handle_open(process));
+    EXPECT_TRUE(fake::handle_open(first));
+
+    plat_set_event(release);
+    ASSERT_TRUE(plat_wait(living, WAIT_MS));
+    EXPECT_EQ(run_record_take(), left);
+    EXPECT_EQ(left->event.u.CreateProcessInfo.hProcess, nullptr);
+    EXPECT_FALSE(fake::handle_open(process));
+    EXPECT_FALSE(fake::handle_open(first));
+    EXPECT_FALSE(fake::handle_open(living));
+    EXPECT_EQ(fake::bad_closes(), 0);
 }
 
 TEST_F(ExecControl, RestWithoutANewThreadLeavesNothingForExit) {
@@ -385,7 +421,7 @@ TEST_F(ExecControl, ExitKeepsTheLockUntilTheKilledThreadHasDied) {
 
 TEST_F(ExecControl, ExitLetsALaunchInProgressFinish) {
     fake::hold_launches(true);
-    debug_thread = plat_create_thread(debug_thread_proc, &debug_thread_id);
+    ASSERT_TRUE(debug_start_thread());
     HANDLE old_thread = debug_thread;
     ASSERT_TRUE(fake::wait_until_launch_held(WAIT_MS));
     std::atomic<bool> ended{false};
