@@ -12,7 +12,9 @@ static uint8_t read_chunk(uint32_t start, uint32_t first, uint32_t count, uint8_
     uint8_t *destination = buffer + (first - start);
     if (!plat_read_memory(load_debuggee_process(), first, destination, count, &transferred))
         return 2;
-    return transferred == count ? 0 : 3;
+    if (transferred != count)
+        return 3;
+    return 0;
 }
 
 // Fills cur..end, walking the slots from j upward: the bytes between breakpoints come from

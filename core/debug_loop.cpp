@@ -86,9 +86,9 @@ static void note_system_closes(const DEBUG_EVENT &event, creation_handles *creat
         creation->event.dwDebugEventCode != EVENT_CREATE_PROCESS ||
         event.dwProcessId != creation->event.dwProcessId)
         return;
-    bool exit =
+    bool exited =
         event.dwDebugEventCode == EVENT_EXIT_THREAD || event.dwDebugEventCode == EVENT_EXIT_PROCESS;
-    if (exit && event.dwThreadId == creation->event.dwThreadId)
+    if (exited && event.dwThreadId == creation->event.dwThreadId)
         creation->thread_closed = true;
     if (event.dwDebugEventCode == EVENT_EXIT_PROCESS)
         creation->process_closed = true;
@@ -180,8 +180,12 @@ static uint8_t run_events(creation_handles *creation) {
         if (ended)
             notify(STATE_IDLE, &notified_exit, exit_event);
         if (!plat_continue_debug_event(last_debug_event.dwProcessId, last_debug_event.dwThreadId,
-                                       status))
-            return ended ? 0 : give_up_run();
+                                       status)) {
+            // Two returns: "ended ? 0 : ..." would be an int narrowed to the result.
+            if (ended)
+                return 0;
+            return give_up_run();
+        }
         release_event_handles(last_debug_event);
         note_system_closes(last_debug_event, creation);
         pass_exception.store(1, std::memory_order_release);
