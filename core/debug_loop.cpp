@@ -32,12 +32,21 @@ static void publish_state(uint8_t state) {
     core_lock_release();
 }
 
-// The state goes in before the signal, and the record with it, in one step against a poll.
-static void notify(uint8_t state, DEBUG_EVENT *kept, HANDLE event) {
+// The notifications signalled and not yet taken by a poll, one bit each. A poll that finds
+// none asks the system nothing: under Wine each wait is a round trip to the wineserver, which
+// also carries every debug event of the debuggee, so a script polling without a pause would
+// slow the debuggee. The bits are only ever changed under the core lock, with the events.
+enum announcement : uint8_t { ANNOUNCED_EXCEPTION = 1, ANNOUNCED_EXIT = 2 };
+static std::atomic<uint8_t> announced{0};
+
+// The state goes in before the signal, and the record and the announcement with it, in one
+// step against a poll.
+static void notify(uint8_t state, DEBUG_EVENT *kept, uint8_t bit, HANDLE event) {
     core_lock_acquire();
     if (!retired()) {
         store_debug_state(state);
         *kept = last_debug_event;
+        announced.fetch_or(bit, std::memory_order_release);
         plat_set_event(event);
     }
     core_lock_release();
@@ -45,7 +54,7 @@ static void notify(uint8_t state, DEBUG_EVENT *kept, HANDLE event) {
 
 // Holds the debuggee at an exception until the console says "cont".
 static void exception_handoff() {
-    notify(STATE_EXCEPTION, &notified_exception, exception_event);
+    notify(STATE_EXCEPTION, &notified_exception, ANNOUNCED_EXCEPTION, exception_event);
     debug_thread_parked.store(true, std::memory_order_release);
     plat_wait(continue_event, PLAT_INFINITE);
     // Reset and the state store are one step against debug_continue, so that a second
@@ -178,7 +187,7 @@ static uint8_t run_events(creation_handles *creation) {
         bool ended = false;
         uint32_t status = handle_event(last_debug_event, &creation->event, &ended);
         if (ended)
-            notify(STATE_IDLE, &notified_exit, exit_event);
+            notify(STATE_IDLE, &notified_exit, ANNOUNCED_EXIT, exit_event);
         if (!plat_continue_debug_event(last_debug_event.dwProcessId, last_debug_event.dwThreadId,
                                        status)) {
             // Two returns: "ended ? 0 : ..." would be an int narrowed to the result.
@@ -219,18 +228,27 @@ DWORD PLAT_STDCALL debug_thread_proc(void *creation) {
     return debug_loop(target_command_line, static_cast<creation_handles *>(creation)) == 0 ? 0 : 1;
 }
 
+// Under the core lock: takes the notification if it was announced and its event is still
+// signalled. The bit goes either way, so that one whose event is gone is not asked again.
+static bool take_notification(uint8_t bit, HANDLE event, const DEBUG_EVENT &kept,
+                              DEBUG_EVENT *copy) {
+    if ((announced.load(std::memory_order_acquire) & bit) == 0)
+        return false;
+    announced.fetch_and(static_cast<uint8_t>(~bit), std::memory_order_acq_rel);
+    if (!plat_wait(event, 0))
+        return false;
+    *copy = kept;
+    plat_reset_event(event);
+    return true;
+}
+
 uint8_t debug_poll_event(DEBUG_EVENT *copy) {
     uint8_t result = POLL_NOTHING;
     core_lock_acquire();
-    if (plat_wait(exit_event, 0)) {
-        *copy = notified_exit;
-        plat_reset_event(exit_event);
+    if (take_notification(ANNOUNCED_EXIT, exit_event, notified_exit, copy))
         result = POLL_EXITED;
-    } else if (plat_wait(exception_event, 0)) {
-        *copy = notified_exception;
-        plat_reset_event(exception_event);
+    else if (take_notification(ANNOUNCED_EXCEPTION, exception_event, notified_exception, copy))
         result = POLL_EXCEPTION;
-    }
     core_lock_release();
     return result;
 }

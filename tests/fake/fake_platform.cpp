@@ -141,6 +141,7 @@ const console_facts PERSONS_CONSOLE = {true, the_console_window, true, 1};
 console_facts console = PERSONS_CONSOLE;
 bool yields_held = false, yield_holding = false;
 int yield_count = 0;
+int event_wait_count = 0;
 
 // Handles as the system hands them out: open until closed once. Those of debug events are
 // remembered by the thread and process they name, for the system's own closing.
@@ -498,6 +499,8 @@ bool plat_wait(HANDLE object, uint32_t milliseconds) {
     };
     fake_thread *thread =
         header->kind == KIND_THREAD ? reinterpret_cast<fake_thread *>(header) : nullptr;
+    if (thread == nullptr)
+        event_wait_count++;
     if (thread != nullptr) {
         thread->waiters++;
         changed.notify_all();
@@ -602,6 +605,7 @@ void reset() {
     console = PERSONS_CONSOLE;
     yields_held = yield_holding = false;
     yield_count = 0;
+    event_wait_count = 0;
     open_handles.clear();
     bad_close_count = 0;
     system_closes = true;
@@ -885,6 +889,11 @@ bool wait_until_yield_held(uint32_t ms) {
 int yields() {
     std::lock_guard<std::mutex> held(lock);
     return yield_count;
+}
+
+int event_waits() {
+    std::lock_guard<std::mutex> held(lock);
+    return event_wait_count;
 }
 
 } // namespace fake

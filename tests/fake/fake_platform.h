@@ -104,7 +104,8 @@ int bad_closes();
 // dies at its next call, as a thread that runs on for a moment after the kill.
 void hold_yields(bool hold);
 bool wait_until_yield_held(uint32_t ms);
-int yields(); // yields to any thread
+int yields();      // yields to any thread
+int event_waits(); // waits on an event, whatever their timeout
 
 // Waits (up to `ms`) until every thread the fake created has ended.
 bool wait_for_threads(uint32_t ms);

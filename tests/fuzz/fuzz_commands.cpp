@@ -11,14 +11,13 @@
 //    not do, since handlers echo user text; comparing with the per-line outputs does: a
 //    loop that read two lines per dispatch, re-dispatched a line or lost one would misalign.
 //    stdin must also have been consumed exactly up to the end of the "exit" line.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "console/command_loop.h"
@@ -97,18 +96,19 @@ void start_state() {
     handle_valid = true;
 }
 
-// Standard output goes to a scratch file: takes what was written and empties it.
+// Standard output is a stream into memory (glibc lets a program replace stdout): a scratch
+// file cost several system calls per line.
+std::string written;
+
+ssize_t write_to_memory(void *, const char *bytes, size_t size) {
+    written.append(bytes, size);
+    return static_cast<ssize_t>(size);
+}
+
+// Takes what was written and empties it.
 std::string take_output() {
     fflush(stdout);
-    struct stat status;
-    FUZZ_CHECK(fstat(STDOUT_FILENO, &status) == 0, "fstat failed");
-    std::string text(static_cast<size_t>(status.st_size), '\0');
-    FUZZ_CHECK(pread(STDOUT_FILENO, text.data(), text.size(), 0) ==
-                   static_cast<ssize_t>(text.size()),
-               "reading the output back failed");
-    FUZZ_CHECK(ftruncate(STDOUT_FILENO, 0) == 0, "ftruncate failed");
-    fseek(stdout, 0, SEEK_SET);
-    return text;
+    return std::exchange(written, std::string());
 }
 
 enum row { DIS, DUMP, SET, REMOVE, HEX, DEC, EXIT, REST, STOP, RESUME, CONT, THRD, OTHER };
@@ -253,12 +253,10 @@ size_t first_difference(const std::string &a, const std::string &b) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    // stdout and stdin become scratch files, private to this process.
-    FILE *output = tmpfile();
-    FILE *input = tmpfile();
-    if (output == nullptr || input == nullptr || dup2(fileno(output), STDOUT_FILENO) < 0 ||
-        dup2(fileno(input), STDIN_FILENO) < 0) {
-        perror("fuzz_commands: scratch files");
+    cookie_io_functions_t memory_output = {nullptr, write_to_memory, nullptr, nullptr};
+    stdout = fopencookie(nullptr, "w", memory_output);
+    if (stdout == nullptr) {
+        perror("fuzz_commands: output stream");
         abort();
     }
     return 0;
@@ -307,14 +305,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     // 2. The same stream through the loop, from the same start state.
     start_state();
-    FUZZ_CHECK(ftruncate(STDIN_FILENO, 0) == 0 &&
-                   pwrite(STDIN_FILENO, data, size, 0) == static_cast<ssize_t>(size),
-               "feeding stdin failed");
-    // glibc seeks inside the stream's buffer when it can, which would replay the last
-    // input; a flush first drops the buffer, so the seek really reads the new one.
-    fflush(stdin);
-    clearerr(stdin);
-    fseek(stdin, 0, SEEK_SET);
+    FILE *console_input = stdin;
+    stdin = fmemopen(const_cast<uint8_t *>(data), size, "r");
+    FUZZ_CHECK(stdin != nullptr, "feeding stdin failed");
     command_loop();
     std::string out = take_output();
     size_t at = first_difference(out, expected);
@@ -322,6 +315,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                at, out.size(), expected.size(), out.substr(at, 60).c_str(),
                expected.substr(at, 60).c_str());
     long position = ftell(stdin);
+    fclose(stdin);
+    stdin = console_input;
     FUZZ_CHECK(position == static_cast<long>(consumed), "the loop consumed %ld bytes, model %zu",
                position, consumed);
     FUZZ_CHECK(fake::key_waits() == 1, "%d key waits", fake::key_waits());

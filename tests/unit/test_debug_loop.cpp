@@ -333,9 +333,12 @@ TEST_F(DebugLoop, RunEndsWithItsExitContinuedAndThePollTakesTheEndFirst) {
     ASSERT_EQ(debug_poll_event(&copy), POLL_EXCEPTION);
     EXPECT_EQ(numbered_exception_in(copy), 5) << "the report is not the record notified";
 
+    // Both taken, nothing is announced: the poll asks the system nothing.
+    int waits = fake::event_waits();
     alignas(DEBUG_EVENT) unsigned char untouched[sizeof(DEBUG_EVENT)];
     memset(untouched, 0x5A, sizeof untouched);
     EXPECT_EQ(debug_poll_event(reinterpret_cast<DEBUG_EVENT *>(untouched)), POLL_NOTHING);
+    EXPECT_EQ(fake::event_waits(), waits);
     for (unsigned char byte : untouched)
         ASSERT_EQ(byte, 0x5A);
     EXPECT_FALSE(signalled(exception_event));
