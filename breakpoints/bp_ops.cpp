@@ -63,19 +63,15 @@ static bool write_debuggee_byte(uint32_t address, uint8_t byte) {
 // Writes `value` as printf's "%4X" would: upper-case hex, right-aligned in 4 columns.
 // Returns the length written, 4 to 8.
 static uint32_t format_field(char *out, uint32_t value) {
-    char digits[8];
-    uint32_t count = 0;
-    do {
-        digits[count++] = "0123456789ABCDEF"[value & 0xFu];
-        value >>= 4;
-    } while (value != 0);
-    uint32_t width = count < 4 ? 4 : count;
-    uint32_t length = 0;
-    while (length < width - count)
-        out[length++] = ' ';
-    while (count > 0)
-        out[length++] = digits[--count];
-    return length;
+    uint32_t digits = 1;
+    while (digits < 8 && (value >> (4 * digits)) != 0)
+        digits++;
+    uint32_t width = digits < 4 ? 4 : digits;
+    for (uint32_t i = 0; i < width; i++) {
+        uint32_t shift = 4 * (width - 1 - i);
+        out[i] = i < width - digits ? ' ' : "0123456789ABCDEF"[(value >> shift) & 0xFu];
+    }
+    return width;
 }
 
 // The whole table in one write: a printf per slot made every set and remove 255 calls into
