@@ -131,8 +131,8 @@ TEST(DebugCoreE2e, OldSystemIsRefused) {
     copy_file(win32_dir() + "\\disasm.dll", directory + "\\disasm.dll");
     run_result configured =
         run_program({"reg", "add", "HKCU\\Software\\Wine\\AppDefaults\\dbg32_win2k.exe", "/v",
-                  "Version", "/t", "REG_SZ", "/d", "win2k", "/f"},
-                 "", 60000);
+                     "Version", "/t", "REG_SZ", "/d", "win2k", "/f"},
+                    "", 60000);
     ASSERT_TRUE(configured.exited);
     session debugger({target_path("run_forever")}, directory + "\\dbg32_win2k.exe", directory);
     std::string output;

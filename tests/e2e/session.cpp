@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -162,8 +163,7 @@ session::session(const std::vector<std::string> &arguments, const std::string &p
     HANDLE input[2] = {}, output[2] = {}, errors = nullptr;
     HANDLE self = GetCurrentProcess();
     if (job_ == nullptr ||
-        !SetInformationJobObject(job_, JobObjectExtendedLimitInformation, &limits,
-                                 sizeof limits) ||
+        !SetInformationJobObject(job_, JobObjectExtendedLimitInformation, &limits, sizeof limits) ||
         !make_pipe(input, 0) || !make_pipe(output, 1) ||
         !DuplicateHandle(self, GetStdHandle(STD_ERROR_HANDLE), self, &errors, 0, TRUE,
                          DUPLICATE_SAME_ACCESS)) {
@@ -329,15 +329,17 @@ int session::wait_exit(uint32_t timeout_ms, std::string *rest) {
 }
 
 int session::count_processes(const std::string &name) const {
-    // The job's live processes, named from a snapshot of the system's.
-    struct {
-        JOBOBJECT_BASIC_PROCESS_ID_LIST list;
-        ULONG_PTR more[255];
-    } in_job = {};
-    in_job.list.NumberOfAssignedProcesses = 256;
-    if (!QueryInformationJobObject(job_, JobObjectBasicProcessIdList, &in_job, sizeof in_job,
+    // The job's live processes, named from a snapshot of the system's. The list's array is
+    // declared with one element: it is read through a pointer into a buffer of our own.
+    ULONG_PTR buffer[2 + 256] = {};
+    auto *list = reinterpret_cast<JOBOBJECT_BASIC_PROCESS_ID_LIST *>(buffer);
+    list->NumberOfAssignedProcesses = 256;
+    if (!QueryInformationJobObject(job_, JobObjectBasicProcessIdList, buffer, sizeof buffer,
                                    nullptr))
         return -1;
+    const ULONG_PTR *ids = reinterpret_cast<const ULONG_PTR *>(
+        reinterpret_cast<const char *>(buffer) +
+        offsetof(JOBOBJECT_BASIC_PROCESS_ID_LIST, ProcessIdList));
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE)
         return -1;
@@ -346,8 +348,8 @@ int session::count_processes(const std::string &name) const {
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32First(snapshot, &entry); more;
          more = Process32Next(snapshot, &entry)) {
-        for (DWORD i = 0; i < in_job.list.NumberOfProcessIdsInList; i++)
-            if (in_job.list.ProcessIdList[i] == entry.th32ProcessID &&
+        for (DWORD i = 0; i < list->NumberOfProcessIdsInList && i < 256; i++)
+            if (ids[i] == entry.th32ProcessID &&
                 std::string(entry.szExeFile).find(name) != std::string::npos)
                 count++;
     }
