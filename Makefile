@@ -2,7 +2,7 @@
 #   make run   set up what is missing, build, start dbg32.exe under Wine on the sample
 #   make test  set up what is missing, build every preset, run every test
 .PHONY: run test soak fuzz setup build build-win32 build-host build-host-tsan bench clean dist \
-	install need-32bit
+	install need-32bit tests-zip
 
 export WINEPREFIX := $(CURDIR)/build/wineprefix
 export WINEDEBUG := -all
@@ -37,6 +37,11 @@ bench: need-32bit build-win32
 # built twice and compared: build/dist/package/.
 dist: setup
 	scripts/dist
+
+# The end-to-end tests for any Windows: build/win32/tests-package/dbg32-tests-VERSION-win32.zip,
+# unpacked beside it; run-tests.cmd in it runs them all.
+tests-zip: build-win32
+	cmake --build --preset win32 --target tests_zip
 
 # dbg32 for Wine under PREFIX: the launcher PREFIX/bin/dbg32, the programs, the guide and the
 # manual page. Building the Windows programs needs no 32-bit support; running them does.

@@ -1,4 +1,6 @@
 // The console end to end: number commands, dispatch rules, long lines, end of input.
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include "tests/e2e/session.h"
@@ -130,12 +132,51 @@ TEST(ConsoleE2e, ExitAsFirstCommand) {
 }
 
 // Schedulers and CI runners start console programs with a console that nobody can see or
-// type into, one without a window: "exit" must not wait for a key there.
+// type into, one without a window, as every session here does: "exit" must not wait for a
+// key there.
 TEST(ConsoleE2e, ExitEndsWhereNobodyCanPressAKey) {
-    run_result run =
-        run_wine({target_path("start_hidden"), "dbg32.exe", NO_PROGRAM, "thrd", "exit"}, "", 60000);
-    EXPECT_EQ(run.exit_code, 0) << run.errors;
-    EXPECT_EQ(run.output, crlf(">>...press any key for exit...\nexit code 0\n"));
+    session debugger({NO_PROGRAM}, "", "", HIDDEN);
+    debugger.send_raw("thrd\nexit\n");
+    std::string rest;
+    EXPECT_EQ(debugger.wait_exit(20000, &rest), 0);
+    EXPECT_EQ(rest, crlf(">>...press any key for exit...\n"));
+}
+
+// Whether a console window here is one that a person can see: not on a service's window
+// station, nor in session 0 of Windows Vista and later.
+bool consoles_are_seen() {
+    USEROBJECTFLAGS flags = {};
+    DWORD session = 1;
+    ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    return GetUserObjectInformationA(GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof flags,
+                                     nullptr) &&
+           (flags.dwFlags & WSF_VISIBLE) != 0 && (session != 0 || LOBYTE(GetVersion()) < 6);
+}
+
+// At a console that a person sees, "exit" waits for a key, and a key pressed there ends it.
+// Meanwhile the debuggee has ended: on Windows the debug thread's end kills it.
+TEST(ConsoleE2e, ExitWaitsForAKeyAtAConsoleWindow) {
+    if (under_wine())
+        GTEST_SKIP() << "under Wine a program with piped input has no console to wait at";
+    if (!consoles_are_seen())
+        GTEST_SKIP() << "nobody can see a console window here (a service's session)";
+    session debugger({target_path("run_forever")}, "", "", NEW_CONSOLE);
+    debugger.read_to_prompt();
+    ASSERT_NE(debugger.poll_until("Exception on addr"), "") << "no initial stop";
+    debugger.command("cont");
+    debugger.send_raw("exit\n");
+    std::string rest;
+    ASSERT_EQ(debugger.wait_exit(2000), -1) << "exit did not wait for a key";
+    EXPECT_EQ(debugger.count_processes("run_forever"), 0) << "the debuggee outlived its debugger";
+    // The wait empties the console's input first: press until it ends.
+    int code = -1;
+    for (int i = 0; i < 10 && code < 0; i++) {
+        std::string pid = std::to_string(debugger.pid());
+        ASSERT_EQ(run_program({target_path("press_key"), pid}, "", 10000).exit_code, 0);
+        code = debugger.wait_exit(1000, &rest);
+    }
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(rest, crlf("...press any key for exit...\n"));
 }
 
 } // namespace

@@ -168,14 +168,8 @@ TEST(ExecControlE2e, RestAfterTheEnd) {
 }
 
 TEST(ExecControlE2e, RestRetriesALaunchThatFailed) {
-    char pattern[] = "/tmp/dbg32-e2e-XXXXXX";
-    std::string directory = mkdtemp(pattern);
-    std::string program = directory + "/late.exe";
-    std::string windows_program = "Z:" + program;
-    for (char &c : windows_program)
-        if (c == '/')
-            c = '\\';
-    session debugger({windows_program});
+    std::string program = make_temp_dir() + "\\late.exe";
+    session debugger({program});
     debugger.read_to_prompt();
     EXPECT_EQ(debugger.command("rest"), "");
     EXPECT_EQ(debugger.command("rest"), "");

@@ -23,7 +23,7 @@ struct process_figures {
 
 // Asks the probe program about the process running `image`.
 process_figures probe(const std::string &image) {
-    run_result run = run_wine({target_path("process_probe"), image}, "", 30000);
+    run_result run = run_program({target_path("process_probe"), image}, "", 30000);
     process_figures figures;
     figures.found = run.exit_code == 0 && sscanf(run.output.c_str(), "handles=%lu working_set=%lu",
                                                  &figures.handles, &figures.working_set) == 2;
@@ -32,12 +32,11 @@ process_figures probe(const std::string &image) {
 
 // A private copy of the debugger under a name of its own, so the probe finds this one.
 std::string soak_copy() {
-    char pattern[] = "/tmp/dbg32-soak-XXXXXX";
-    std::string directory = mkdtemp(pattern);
+    std::string directory = make_temp_dir();
     for (const char *file : {"dbg32.exe", "disasm.dll"}) {
-        std::ifstream from(win32_dir() + "/" + file, std::ios::binary);
+        std::ifstream from(win32_dir() + "\\" + file, std::ios::binary);
         std::string name = std::string(file) == "dbg32.exe" ? "dbg32_soak.exe" : file;
-        std::ofstream(directory + "/" + name, std::ios::binary) << from.rdbuf();
+        std::ofstream(directory + "\\" + name, std::ios::binary) << from.rdbuf();
     }
     return directory;
 }
@@ -50,7 +49,7 @@ int setting(const char *name, int fallback) {
 
 TEST(SoakE2e, HundredRestartsLeakNothing) {
     std::string directory = soak_copy();
-    session debugger({target_path("run_forever")}, directory + "/dbg32_soak.exe", directory);
+    session debugger({target_path("run_forever")}, directory + "\\dbg32_soak.exe", directory);
     debugger.read_to_prompt();
     ASSERT_NE(debugger.poll_until("Exception on addr"), "");
     process_figures first;
@@ -204,8 +203,8 @@ class busy_session {
 
 TEST(SoakE2e, LongBusySession) {
     std::string directory = soak_copy();
-    session debugger({target_path("busy_debuggee")}, directory + "/dbg32_soak.exe",
-                     win32_dir() + "/targets");
+    session debugger({target_path("busy_debuggee")}, directory + "\\dbg32_soak.exe",
+                     win32_dir() + "\\targets");
     busy_session soak(debugger);
     soak.start();
     std::mt19937 random(12345);

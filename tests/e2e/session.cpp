@@ -1,81 +1,48 @@
 #include "tests/e2e/session.h"
 
-#include <dirent.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <windows.h>
+
+#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cerrno>
-#include <chrono>
+#include <cstddef>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 
 namespace {
 
-using clock_type = std::chrono::steady_clock;
-
-int64_t remaining_ms(clock_type::time_point deadline) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock_type::now());
-    return left.count() > 0 ? left.count() : 0;
+// Milliseconds left until `deadline` (a GetTickCount value), 0 once it has passed.
+uint32_t remaining_ms(DWORD deadline) {
+    LONG left = static_cast<LONG>(deadline - GetTickCount());
+    return left > 0 ? static_cast<uint32_t>(left) : 0;
 }
 
-std::string new_token() {
-    static std::atomic<int> counter{0};
-    return std::to_string(getpid()) + "-" + std::to_string(counter++);
-}
-
-// Keeps the last this many bytes of a program's standard error: enough to diagnose it.
-constexpr size_t errors_kept = 64 * 1024;
-
-// Says why the child could not go on, on its standard error (the harness reads it), and ends.
-[[noreturn]] void child_failed(const char *what, const std::string &name) {
-    std::string message = std::string(what) + " " + name + ": " + std::strerror(errno) + "\n";
-    ssize_t ignored = write(2, message.data(), message.size());
-    (void)ignored;
-    _exit(127);
-}
-
-// Starts `arguments` under wine with stdin, stdout and stderr on three pipes.
-pid_t spawn_wine(const std::vector<std::string> &arguments, const std::string &directory,
-                 const std::string &token, int *in, int *out, int *err) {
-    int to_child[2], from_child[2], errors_from_child[2];
-    if (pipe(to_child) != 0 || pipe(from_child) != 0 || pipe(errors_from_child) != 0)
-        return -1;
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(to_child[0], 0);
-        dup2(from_child[1], 1);
-        dup2(errors_from_child[1], 2);
-        close(to_child[1]);
-        close(from_child[0]);
-        close(errors_from_child[0]);
-        setenv("WINEPREFIX", wine_prefix().c_str(), 1);
-        setenv("WINEDEBUG", "-all", 1);
-        setenv("DBG32_E2E_TOKEN", token.c_str(), 1);
-        if (!directory.empty() && chdir(directory.c_str()) != 0)
-            child_failed("cannot enter", directory);
-        std::vector<char *> argv;
-        argv.push_back(const_cast<char *>("wine"));
-        for (const std::string &argument : arguments)
-            argv.push_back(const_cast<char *>(argument.c_str()));
-        argv.push_back(nullptr);
-        execvp("wine", argv.data());
-        child_failed("cannot start", "wine");
+// One argument as the C run time splits command lines: quoted where it must be, with the
+// backslashes before a quote doubled.
+std::string quote_argument(const std::string &argument) {
+    if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos)
+        return argument;
+    std::string quoted = "\"";
+    size_t backslashes = 0;
+    for (char c : argument) {
+        if (c == '\\') {
+            backslashes++;
+            continue;
+        }
+        quoted.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+        backslashes = 0;
+        quoted += c;
     }
-    close(to_child[0]);
-    close(from_child[1]);
-    close(errors_from_child[1]);
-    *in = to_child[1];
-    *out = from_child[0];
-    *err = errors_from_child[0];
-    return pid;
+    return quoted.append(backslashes * 2, '\\') + "\"";
+}
+
+// An anonymous pipe whose `child_end` (0 read, 1 write) the child inherits.
+bool make_pipe(HANDLE ends[2], int child_end) {
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    return CreatePipe(&ends[0], &ends[1], &inheritable, 0) &&
+           SetHandleInformation(ends[1 - child_end], HANDLE_FLAG_INHERIT, 0);
 }
 
 } // namespace
@@ -88,19 +55,40 @@ std::string read_file(const std::string &path) {
 }
 
 std::string win32_dir() {
-    return DBG32_E2E_WIN32_DIR;
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string program(path, length < MAX_PATH ? length : 0);
+    std::string above = program.substr(0, program.find_last_of('\\')) + "\\..\\..";
+    char full[MAX_PATH];
+    length = GetFullPathNameA(above.c_str(), MAX_PATH, full, nullptr);
+    return length > 0 && length < MAX_PATH ? std::string(full, length) : above;
 }
-std::string wine_prefix() {
-    // ctest runs each test once per prefix and names the prefix for it.
-    const char *chosen = getenv("DBG32_E2E_WINEPREFIX");
-    return chosen != nullptr && *chosen != '\0' ? chosen : DBG32_E2E_DEFAULT_WINEPREFIX;
-}
+
 std::string target_path(const std::string &name) {
-    return win32_dir() + "/targets/" + name + ".exe";
+    return win32_dir() + "\\targets\\" + name + ".exe";
+}
+
+std::string make_temp_dir() {
+    char base[MAX_PATH];
+    DWORD length = GetTempPathA(MAX_PATH, base);
+    static unsigned counter = 0;
+    for (int attempt = 0; length > 0 && length < MAX_PATH && attempt < 100; attempt++) {
+        std::string folder = std::string(base) + "dbg32-e2e-" +
+                             std::to_string(GetCurrentProcessId()) + "-" +
+                             std::to_string(counter++);
+        if (CreateDirectoryA(folder.c_str(), nullptr))
+            return folder;
+    }
+    ADD_FAILURE() << "cannot make a temporary folder";
+    return "";
+}
+
+bool under_wine() {
+    return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
 }
 
 uint32_t target_symbol(const std::string &target, const std::string &symbol) {
-    std::istringstream lines(read_file(win32_dir() + "/targets/" + target + ".sym"));
+    std::istringstream lines(read_file(win32_dir() + "\\targets\\" + target + ".sym"));
     std::string line;
     while (std::getline(lines, line)) {
         std::istringstream fields(line);
@@ -111,7 +99,6 @@ uint32_t target_symbol(const std::string &target, const std::string &symbol) {
     ADD_FAILURE() << "no symbol " << symbol << " in " << target;
     return 0;
 }
-
 std::vector<uint8_t> target_image_bytes(const std::string &target, uint32_t address,
                                         uint32_t count) {
     std::string image = read_file(target_path(target));
@@ -148,92 +135,100 @@ std::string crlf(const std::string &text) {
     return out;
 }
 
-run_result run_wine(const std::vector<std::string> &arguments, const std::string &input,
-                    uint32_t timeout_ms, const std::string &directory) {
-    std::vector<std::string> program = arguments;
-    session run(program, "-", directory);
+run_result run_program(const std::vector<std::string> &arguments, const std::string &input,
+                       uint32_t timeout_ms, const std::string &directory) {
+    session run(arguments, "-", directory);
     run.send_raw(input);
     run.close_input();
     run_result result;
     result.exit_code = run.wait_exit(timeout_ms, &result.output);
     result.exited = result.exit_code >= 0;
-    result.errors = run.errors();
     return result;
 }
 
 session::session(const std::vector<std::string> &arguments, const std::string &program,
-                 const std::string &directory)
-    : token_(new_token()) {
-    std::vector<std::string> full;
+                 const std::string &directory, console_kind console) {
+    std::string command_line;
     if (program != "-")
-        full.push_back(program.empty() ? win32_dir() + "/dbg32.exe" : program);
-    full.insert(full.end(), arguments.begin(), arguments.end());
-    pid_ =
-        spawn_wine(full, directory.empty() ? win32_dir() : directory, token_, &in_, &out_, &err_);
-    if (pid_ < 0)
-        ADD_FAILURE() << "could not start wine";
-    signal(SIGPIPE, SIG_IGN);
+        command_line = quote_argument(program.empty() ? win32_dir() + "\\dbg32.exe" : program);
+    for (const std::string &argument : arguments) {
+        if (!command_line.empty())
+            command_line += ' ';
+        command_line += quote_argument(argument);
+    }
+    // Everything the program starts ends with the job, when the session closes it.
+    job_ = CreateJobObjectA(nullptr, nullptr);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    HANDLE input[2] = {}, output[2] = {}, errors = nullptr;
+    HANDLE self = GetCurrentProcess();
+    if (job_ == nullptr ||
+        !SetInformationJobObject(job_, JobObjectExtendedLimitInformation, &limits, sizeof limits) ||
+        !make_pipe(input, 0) || !make_pipe(output, 1) ||
+        !DuplicateHandle(self, GetStdHandle(STD_ERROR_HANDLE), self, &errors, 0, TRUE,
+                         DUPLICATE_SAME_ACCESS)) {
+        ADD_FAILURE() << "cannot set up a session: error " << GetLastError();
+        return;
+    }
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input[0];
+    startup.hStdOutput = output[1];
+    startup.hStdError = errors;
+    PROCESS_INFORMATION started = {};
+    DWORD flags = CREATE_SUSPENDED | (console == HIDDEN ? CREATE_NO_WINDOW : CREATE_NEW_CONSOLE);
+    std::string folder = directory.empty() ? win32_dir() : directory;
+    if (CreateProcessA(nullptr, &command_line[0], nullptr, nullptr, TRUE, flags, nullptr,
+                       folder.c_str(), &startup, &started)) {
+        process_ = started.hProcess;
+        pid_ = started.dwProcessId;
+        if (!AssignProcessToJobObject(job_, process_))
+            ADD_FAILURE() << "cannot put the program in a job: error " << GetLastError();
+        ResumeThread(started.hThread);
+        CloseHandle(started.hThread);
+    } else {
+        ADD_FAILURE() << "cannot start " << command_line << ": error " << GetLastError();
+        ended_ = true;
+    }
+    CloseHandle(input[0]);
+    CloseHandle(output[1]);
+    CloseHandle(errors);
+    in_ = input[1];
+    out_ = output[0];
 }
 
 session::~session() {
-    if (in_ >= 0)
-        close(in_);
-    if (!ended_ && pid_ > 0) {
-        // Give it a moment to end by itself, then end it: only our own child, by pid.
-        if (wait_exit(3000) < 0 && !ended_) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    if (out_ >= 0)
-        close(out_);
-    if (err_ >= 0)
-        close(err_);
+    close_input();
+    // Give it a moment to end by itself; closing the job ends whatever is left.
+    if (process_ != nullptr && !ended_)
+        wait_exit(3000);
+    for (HANDLE handle : {job_, process_, out_})
+        if (handle != nullptr)
+            CloseHandle(handle);
 }
 
-// Waits up to `timeout_ms` for output; standard error is read on the way, so that a program
-// that writes much there never blocks. False on timeout and at the end of the output.
+// Waits up to `timeout_ms` for output. False on timeout and at the end of the output.
+// Anonymous pipes have no timed read: a read starts only once bytes are there.
 bool session::read_more(uint32_t timeout_ms) {
-    auto deadline = clock_type::now() + std::chrono::milliseconds(timeout_ms);
-    do {
-        struct pollfd ready[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
-        if (poll(ready, 2, static_cast<int>(remaining_ms(deadline))) <= 0)
+    DWORD deadline = GetTickCount() + timeout_ms;
+    for (;;) {
+        DWORD ready = 0;
+        if (out_ == nullptr || !PeekNamedPipe(out_, nullptr, 0, nullptr, &ready, nullptr))
             return false;
-        if (ready[1].revents != 0)
-            read_errors();
-        if (ready[0].revents != 0) {
+        if (ready > 0) {
             char chunk[4096];
-            ssize_t count = read(out_, chunk, sizeof chunk);
-            if (count <= 0)
+            DWORD count = 0;
+            if (!ReadFile(out_, chunk, ready < sizeof chunk ? ready : sizeof chunk, &count,
+                          nullptr) ||
+                count == 0)
                 return false;
-            pending_.append(chunk, static_cast<size_t>(count));
+            pending_.append(chunk, count);
             return true;
         }
-    } while (remaining_ms(deadline) > 0);
-    return false;
-}
-
-// Reads one chunk of standard error; at its end the pipe is closed, so that poll ignores it.
-bool session::read_errors() {
-    char chunk[4096];
-    ssize_t count = read(err_, chunk, sizeof chunk);
-    if (count <= 0) {
-        close(err_);
-        err_ = -1;
-        return false;
-    }
-    errors_.append(chunk, static_cast<size_t>(count));
-    if (errors_.size() > errors_kept)
-        errors_.erase(0, errors_.size() - errors_kept);
-    return true;
-}
-
-// Takes in what is waiting on standard error now, without waiting for more.
-void session::drain_errors() {
-    for (;;) {
-        struct pollfd ready = {err_, POLLIN, 0};
-        if (err_ < 0 || poll(&ready, 1, 0) <= 0 || !read_errors())
-            return;
+        if (remaining_ms(deadline) == 0)
+            return false;
+        Sleep(1);
     }
 }
 
@@ -241,35 +236,28 @@ void session::drain_errors() {
 bool session::reap() {
     if (ended_)
         return true;
-    int status = 0;
-    if (pid_ <= 0 || waitpid(pid_, &status, WNOHANG) != pid_)
+    DWORD code = 0;
+    if (process_ == nullptr || WaitForSingleObject(process_, 0) != WAIT_OBJECT_0 ||
+        !GetExitCodeProcess(process_, &code))
         return false;
     ended_ = true;
-    exit_code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    exit_code_ = static_cast<int>(code);
     return true;
-}
-
-const std::string &session::errors() {
-    drain_errors();
-    return errors_;
 }
 
 std::string session::describe_state() {
     // Output that has just ended usually means the program is ending: give it a moment.
-    auto deadline = clock_type::now() + std::chrono::milliseconds(500);
+    DWORD deadline = GetTickCount() + 500;
     bool ended = reap();
     while (!ended && remaining_ms(deadline) > 0) {
-        usleep(20 * 1000);
+        Sleep(20);
         ended = reap();
     }
-    std::string text = "Wine's standard error: " + testing::PrintToString(errors());
-    if (ended)
-        return text + "; exit status " + std::to_string(exit_code_);
-    return text + "; still running";
+    return ended ? "exit status " + std::to_string(exit_code_) : "still running";
 }
 
 std::string session::read_to_prompt(uint32_t timeout_ms) {
-    auto deadline = clock_type::now() + std::chrono::milliseconds(timeout_ms);
+    DWORD deadline = GetTickCount() + timeout_ms;
     for (;;) {
         size_t prompt = pending_.find('>');
         if (prompt != std::string::npos) {
@@ -277,7 +265,7 @@ std::string session::read_to_prompt(uint32_t timeout_ms) {
             pending_.erase(0, prompt + 1);
             return before;
         }
-        if (!read_more(static_cast<uint32_t>(remaining_ms(deadline)))) {
+        if (!read_more(remaining_ms(deadline))) {
             std::string why = remaining_ms(deadline) > 0
                                   ? ": the output ended"
                                   : " within " + std::to_string(timeout_ms) + " ms";
@@ -292,10 +280,11 @@ std::string session::read_to_prompt(uint32_t timeout_ms) {
 }
 
 void session::send_raw(const std::string &bytes) {
-    if (in_ < 0 || bytes.empty())
+    if (in_ == nullptr || bytes.empty())
         return;
-    ssize_t written = write(in_, bytes.data(), bytes.size());
-    if (written != static_cast<ssize_t>(bytes.size()))
+    DWORD written = 0;
+    if (!WriteFile(in_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+        written != bytes.size())
         ADD_FAILURE() << "could not write to the debugger's input";
 }
 
@@ -305,24 +294,24 @@ std::string session::command(const std::string &line, uint32_t timeout_ms) {
 }
 
 std::string session::poll_until(const std::string &text, uint32_t timeout_ms) {
-    auto deadline = clock_type::now() + std::chrono::milliseconds(timeout_ms);
+    DWORD deadline = GetTickCount() + timeout_ms;
     while (remaining_ms(deadline) > 0) {
         std::string report = command("");
         if (report.find(text) != std::string::npos)
             return report;
-        usleep(50 * 1000);
+        Sleep(50);
     }
     return "";
 }
 
 void session::close_input() {
-    if (in_ >= 0)
-        close(in_);
-    in_ = -1;
+    if (in_ != nullptr)
+        CloseHandle(in_);
+    in_ = nullptr;
 }
 
 int session::wait_exit(uint32_t timeout_ms, std::string *rest) {
-    auto deadline = clock_type::now() + std::chrono::milliseconds(timeout_ms);
+    DWORD deadline = GetTickCount() + timeout_ms;
     while (!ended_) {
         read_more(20);
         if (reap()) {
@@ -340,26 +329,30 @@ int session::wait_exit(uint32_t timeout_ms, std::string *rest) {
 }
 
 int session::count_processes(const std::string &name) const {
-    int count = 0;
-    DIR *proc = opendir("/proc");
-    if (proc == nullptr)
+    // The job's live processes, named from a snapshot of the system's. The list's array is
+    // declared with one element: it is read through a pointer into a buffer of our own.
+    ULONG_PTR buffer[2 + 256] = {};
+    auto *list = reinterpret_cast<JOBOBJECT_BASIC_PROCESS_ID_LIST *>(buffer);
+    list->NumberOfAssignedProcesses = 256;
+    if (!QueryInformationJobObject(job_, JobObjectBasicProcessIdList, buffer, sizeof buffer,
+                                   nullptr))
         return -1;
-    std::string marker = "DBG32_E2E_TOKEN=" + token_;
-    while (struct dirent *entry = readdir(proc)) {
-        if (entry->d_name[0] < '0' || entry->d_name[0] > '9')
-            continue;
-        std::string base = std::string("/proc/") + entry->d_name;
-        std::string environment = read_file(base + "/environ");
-        if (environment.find(marker + '\0') == std::string::npos)
-            continue;
-        // The program itself, not its arguments: dbg32.exe names its debuggee too.
-        std::string command_line = read_file(base + "/cmdline");
-        command_line = command_line.substr(0, command_line.find('\0'));
-        std::string status = read_file(base + "/stat");
-        bool zombie = status.find(") Z") != std::string::npos;
-        if (!zombie && command_line.find(name) != std::string::npos)
-            count++;
+    const ULONG_PTR *ids = reinterpret_cast<const ULONG_PTR *>(
+        reinterpret_cast<const char *>(buffer) +
+        offsetof(JOBOBJECT_BASIC_PROCESS_ID_LIST, ProcessIdList));
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return -1;
+    int count = 0;
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more;
+         more = Process32Next(snapshot, &entry)) {
+        for (DWORD i = 0; i < list->NumberOfProcessIdsInList && i < 256; i++)
+            if (ids[i] == entry.th32ProcessID &&
+                std::string(entry.szExeFile).find(name) != std::string::npos)
+                count++;
     }
-    closedir(proc);
+    CloseHandle(snapshot);
     return count;
 }

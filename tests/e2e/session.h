@@ -1,17 +1,19 @@
-// Drives dbg32.exe under Wine through pipes, for the end-to-end tests.
+// Drives dbg32.exe through pipes, for the end-to-end tests: a Windows program that runs on
+// Windows and under Wine alike.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
-// Where the Windows build and the private Wine prefix are (set by the build).
+// The folder with dbg32.exe, disasm.dll and targets\, two levels above this test program
+// (the win32 build folder, or the unpacked tests zip).
 std::string win32_dir();
-std::string wine_prefix();
-std::string target_path(const std::string &name); // build/win32/targets/NAME.exe
+std::string target_path(const std::string &name); // WIN32_DIR\targets\NAME.exe
+// A new empty folder of its own in the temporary folder.
+std::string make_temp_dir();
+// Whether this runs under Wine rather than on Windows.
+bool under_wine();
 
 // The address of a symbol of a test debuggee, from the list built beside it.
 uint32_t target_symbol(const std::string &target, const std::string &symbol);
@@ -29,26 +31,31 @@ struct run_result {
     bool exited = false;
     int exit_code = -1;
     std::string output;
-    std::string errors; // what Wine and the program wrote on standard error
 };
 
-// Runs a Windows program under Wine to its end with stdin from `input`; a run that
-// outlives `timeout_ms` is killed and reported as not exited.
-run_result run_wine(const std::vector<std::string> &arguments, const std::string &input,
-                    uint32_t timeout_ms, const std::string &directory = "");
+// Runs a program to its end with standard input from `input`; a run that outlives
+// `timeout_ms` is ended and reported as not exited.
+run_result run_program(const std::vector<std::string> &arguments, const std::string &input,
+                       uint32_t timeout_ms, const std::string &directory = "");
+
+// How a session's program gets its console. HIDDEN is what schedulers and CI runners give:
+// a console that has no window, which nobody can type into. NEW_CONSOLE is one that a person
+// sees (Windows only: under Wine a piped program has no console).
+enum console_kind { HIDDEN, NEW_CONSOLE };
 
 class session {
   public:
-    // Starts `program` (default: the built dbg32.exe) with the arguments; each session has
-    // a token in its environment that marks the processes it started.
+    // Starts `program` (default: the built dbg32.exe; "-": the first argument) with the
+    // arguments, in a job object of its own: whatever it started ends with the session.
+    // Its standard error is this program's.
     explicit session(const std::vector<std::string> &arguments, const std::string &program = "",
-                     const std::string &directory = "");
+                     const std::string &directory = "", console_kind console = HIDDEN);
     ~session();
     session(const session &) = delete;
     session &operator=(const session &) = delete;
 
     // Output up to the next prompt, the prompt itself consumed. Fails the test on timeout or
-    // when the output ends, with Wine's standard error and the exit status in the message.
+    // when the output ends, with the exit status in the message.
     std::string read_to_prompt(uint32_t timeout_ms = 20000);
     // Sends one line (a newline is added) and returns the output up to the next prompt.
     std::string command(const std::string &line, uint32_t timeout_ms = 20000);
@@ -61,27 +68,21 @@ class session {
     void close_input();
     // Everything that arrives until the program ends; its exit code, or -1 on timeout.
     int wait_exit(uint32_t timeout_ms, std::string *rest = nullptr);
-    // Live processes of this session whose command line contains `name`.
+    // Live processes of this session whose program's file name contains `name`.
     int count_processes(const std::string &name) const;
-    pid_t pid() const { return pid_; }
-    // What arrived on standard error so far (kept apart from the output, which tests
-    // compare byte for byte).
-    const std::string &errors();
+    uint32_t pid() const { return pid_; }
 
   private:
-    // Standard error and the exit status (or that it still runs), for failure messages.
+    // The exit status, or that it still runs, for failure messages.
     std::string describe_state();
     bool read_more(uint32_t timeout_ms);
-    bool read_errors();
-    void drain_errors();
     bool reap();
-    pid_t pid_ = -1;
-    int in_ = -1;
-    int out_ = -1;
-    int err_ = -1;
+    void *job_ = nullptr;
+    void *process_ = nullptr;
+    void *in_ = nullptr;
+    void *out_ = nullptr;
+    uint32_t pid_ = 0;
     bool ended_ = false;
     int exit_code_ = -1;
-    std::string token_;
     std::string pending_;
-    std::string errors_;
 };
