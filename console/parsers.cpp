@@ -117,3 +117,9 @@ uint8_t hexstr_to_uint(const char *text, uint32_t *value) {
         return 2;
     return convert_hex_digits(digits, remaining - 1, value);
 }
+
+char *put_hex(char *out, uint32_t value, uint32_t digits) {
+    for (uint32_t i = digits; i > 0; i--, value >>= 4)
+        out[i - 1] = "0123456789ABCDEF"[value & 0xFu];
+    return out + digits;
+}
