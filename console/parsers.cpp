@@ -119,7 +119,9 @@ uint8_t hexstr_to_uint(const char *text, uint32_t *value) {
 }
 
 char *put_hex(char *out, uint32_t value, uint32_t digits) {
-    for (uint32_t i = digits; i > 0; i--, value >>= 4)
-        out[i - 1] = "0123456789ABCDEF"[value & 0xFu];
+    for (uint32_t i = digits; i > 0; i--, value >>= 4) {
+        uint32_t nibble = value & 0xFu;
+        out[i - 1] = static_cast<char>(nibble < 10 ? '0' + nibble : 'A' - 10 + nibble);
+    }
     return out + digits;
 }
