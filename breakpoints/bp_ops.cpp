@@ -1,6 +1,7 @@
 #include "breakpoints/bp_ops.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "breakpoints/bp_table.h"
 #include "console/command_loop.h"
@@ -63,14 +64,17 @@ static bool write_debuggee_byte(uint32_t address, uint8_t byte) {
 // Writes `value` as printf's "%4X" would: upper-case hex, right-aligned in 4 columns.
 // Returns the length written, 4 to 8.
 static uint32_t format_field(char *out, uint32_t value) {
+    if (value == 0) { // a free slot: most of the table, most of the time
+        memcpy(out, "   0", 4);
+        return 4;
+    }
     uint32_t digits = 1;
     while (digits < 8 && (value >> (4 * digits)) != 0)
         digits++;
     uint32_t width = digits < 4 ? 4 : digits;
-    for (uint32_t i = 0; i < width; i++) {
-        uint32_t shift = 4 * (width - 1 - i);
-        out[i] = i < width - digits ? ' ' : "0123456789ABCDEF"[(value >> shift) & 0xFu];
-    }
+    for (uint32_t i = 0; i < width - digits; i++)
+        out[i] = ' ';
+    put_hex(out + width - digits, value, digits);
     return width;
 }
 

@@ -117,3 +117,11 @@ uint8_t hexstr_to_uint(const char *text, uint32_t *value) {
         return 2;
     return convert_hex_digits(digits, remaining - 1, value);
 }
+
+char *put_hex(char *out, uint32_t value, uint32_t digits) {
+    for (uint32_t i = digits; i > 0; i--, value >>= 4) {
+        uint32_t nibble = value & 0xFu;
+        out[i - 1] = static_cast<char>(nibble < 10 ? '0' + nibble : 'A' - 10 + nibble);
+    }
+    return out + digits;
+}

@@ -1,4 +1,4 @@
-// Argument splitter and number parsers used by the console commands.
+// Argument splitter, number parsers and the hex writer used by the console commands.
 #pragma once
 
 #include <cstdint>
@@ -13,3 +13,7 @@ uint8_t decstr_to_uint(const char *text, uint32_t *value);
 // "0x..." or "...h". 0 ok; 1 empty; 2 over 8 digits; 3 both notations;
 // 11 not a hexadecimal digit; 12 neither notation.
 uint8_t hexstr_to_uint(const char *text, uint32_t *value);
+
+// Writes the low `digits` hex digits of `value`, upper case, zero-padded, as printf's
+// "%0*X" would; returns the position behind them. No terminating NUL.
+char *put_hex(char *out, uint32_t value, uint32_t digits);
