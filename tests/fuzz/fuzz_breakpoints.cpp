@@ -19,7 +19,7 @@
 
 namespace {
 
-// Mapped debuggee memory, kept small (the fake maps it byte by byte for every input) but
+// Mapped debuggee memory, kept small (it is mapped afresh and compared for every input) but
 // with room for a full table and for a 384-byte read.
 const uint32_t WINDOW = 0x401000, WINDOW_SIZE = 0x1C0;
 const uint32_t TOP = 0xFFFFFFC0u; // mapped through 0xFFFFFFFF

@@ -29,7 +29,7 @@
 
 namespace {
 
-// Mapped debuggee memory, kept small: the fake maps byte by byte, twice per input.
+// Mapped debuggee memory, kept small: it is mapped afresh twice per input.
 const uint32_t WINDOW = 0x401000, WINDOW_SIZE = 0x1C0; // room for one 384-byte read
 const uint32_t TOP = 0xFFFFFFC0u;                      // mapped through 0xFFFFFFFF
 const char TOO_LONG[] = "...command too long (over 255 characters), ignored...\n";
