@@ -71,11 +71,6 @@ static void exception_handoff() {
     core_lock_release();
 }
 
-static void close_if_open(HANDLE handle) {
-    if (handle != nullptr)
-        plat_close_handle(handle);
-}
-
 // The file handles that events hand over are ours to close, and so is a new thread's
 // handle where the system leaves it to us. Closed once the event has been continued, so
 // that the debuggee does not wait for it.

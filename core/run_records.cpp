@@ -8,11 +8,6 @@ static creation_handles records[RUN_RECORD_COUNT];
 static record_use uses[RUN_RECORD_COUNT];
 static HANDLE left_threads[RUN_RECORD_COUNT]; // of the RECORD_LEFT ones
 
-static void close_if_open(HANDLE handle) {
-    if (handle != nullptr)
-        plat_close_handle(handle);
-}
-
 // Each handle is marked before it is closed: a thread ended in between leaves a handle open
 // rather than have it closed twice.
 void close_creation_handles(creation_handles *creation) {

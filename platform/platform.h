@@ -63,6 +63,11 @@ void plat_terminate_process(HANDLE process, uint32_t exit_code);
 HANDLE plat_create_thread(plat_thread_routine routine, void *parameter, DWORD *thread_id);
 void plat_terminate_thread(HANDLE thread, uint32_t exit_code);
 void plat_close_handle(HANDLE handle);
+// Closes `handle` unless it is null (a handle an event or a run never had).
+inline void close_if_open(HANDLE handle) {
+    if (handle != nullptr)
+        plat_close_handle(handle);
+}
 // Whether the system itself closes the thread and process handles that debug events hand
 // over: Windows closes a thread's handle when that thread's exit event is continued, and the
 // process's handle (with its remaining thread's) when the process's exit event is continued.

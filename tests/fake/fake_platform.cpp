@@ -75,19 +75,9 @@ struct fake_page {
 };
 std::map<uint32_t, std::unique_ptr<fake_page>> memory; // page number -> page
 
-// The last page found (pages, once made, live as long as the program).
-uint32_t last_number = 0;
-fake_page *last = nullptr;
-
 fake_page *find_page(uint32_t address) {
-    if (last != nullptr && address / PAGE_SIZE == last_number)
-        return last;
     auto it = memory.find(address / PAGE_SIZE);
-    if (it == memory.end())
-        return nullptr;
-    last_number = it->first;
-    last = it->second.get();
-    return last;
+    return it == memory.end() ? nullptr : it->second.get();
 }
 
 // Whether all of address .. address + size - 1 (wrapping as 32-bit addresses) is mapped.
@@ -103,10 +93,18 @@ bool all_mapped(uint32_t address, uint32_t size) {
     return true;
 }
 
-// The mapped bytes from `at` on, up to `left` of them and no further than its page's end.
-uint8_t *run_at(uint32_t at, uint32_t left, uint32_t *run) {
-    *run = std::min(left, PAGE_SIZE - at % PAGE_SIZE);
-    return &find_page(at)->bytes[at % PAGE_SIZE];
+// Copies `size` bytes between debuggee memory at `address` and `other`, a page's run at a
+// time; false, with nothing copied, unless all of them are mapped.
+bool copy_memory(uint32_t address, uint8_t *other, uint32_t size, bool into_debuggee) {
+    if (!all_mapped(address, size))
+        return false;
+    for (uint32_t done = 0, run = 0; done < size; done += run) {
+        uint32_t at = address + done;
+        run = std::min(size - done, PAGE_SIZE - at % PAGE_SIZE);
+        uint8_t *bytes = &find_page(at)->bytes[at % PAGE_SIZE];
+        into_debuggee ? memcpy(bytes, other + done, run) : memcpy(other + done, bytes, run);
+    }
+    return true;
 }
 std::set<uint32_t> failing_reads, short_reads, failing_writes;
 std::vector<fake::transfer> read_log, write_log;
@@ -351,12 +349,8 @@ bool plat_read_memory(HANDLE process, uint32_t address, void *buffer, uint32_t s
     if (process != &the_process || range_has(failing_reads, address, size))
         return false;
     uint32_t count = range_has(short_reads, address, size) ? size - 1 : size;
-    if (!all_mapped(address, count))
+    if (!copy_memory(address, static_cast<uint8_t *>(buffer), count, false))
         return false;
-    for (uint32_t done = 0, run = 0; done < count; done += run) {
-        const uint8_t *from = run_at(address + done, count - done, &run);
-        memcpy(static_cast<uint8_t *>(buffer) + done, from, run);
-    }
     *transferred = count;
     return true;
 }
@@ -369,12 +363,9 @@ bool plat_write_memory(HANDLE process, uint32_t address, const void *buffer, uin
     *transferred = 0;
     if (process != &the_process || range_has(failing_writes, address, size))
         return false;
-    if (!all_mapped(address, size))
+    uint8_t *bytes = static_cast<uint8_t *>(const_cast<void *>(buffer)); // only read
+    if (!copy_memory(address, bytes, size, true))
         return false;
-    for (uint32_t done = 0, run = 0; done < size; done += run) {
-        uint8_t *to = run_at(address + done, size - done, &run);
-        memcpy(to, static_cast<const uint8_t *>(buffer) + done, run);
-    }
     *transferred = size;
     return true;
 }
@@ -667,12 +658,8 @@ uint8_t memory_byte(uint32_t address) {
 
 void memory_bytes(uint32_t address, uint32_t size, uint8_t *out) {
     std::lock_guard<std::mutex> held(lock);
-    if (!all_mapped(address, size))
+    if (!copy_memory(address, out, size, false))
         throw std::out_of_range("fake: no debuggee memory there");
-    for (uint32_t done = 0, run = 0; done < size; done += run) {
-        const uint8_t *from = run_at(address + done, size - done, &run);
-        memcpy(out + done, from, run);
-    }
 }
 
 void fail_reads_at(uint32_t address) {

@@ -165,8 +165,10 @@ void dump_output(std::string &text, uint32_t address, uint32_t lines) {
     uint64_t end = std::min<uint64_t>(uint64_t{address} + LISTING_READ_SIZE - 1, 0xFFFFFFFFu);
     bool readable =
         handle_valid && ((address >= WINDOW && end < WINDOW + WINDOW_SIZE) || (address >= TOP));
-    if (!readable)
-        return text.append("_error reading memory_\n"), void();
+    if (!readable) {
+        text += "_error reading memory_\n";
+        return;
+    }
     for (uint32_t line = 0; line < lines; line++) {
         append(text, "\n%08X:", address + line * 16);
         for (uint32_t i = line * 16; i < line * 16 + 16; i++) {
