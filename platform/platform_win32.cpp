@@ -98,9 +98,13 @@ bool plat_get_version(uint32_t *major, uint32_t *minor) {
     // that the program is shown, as the system reports it to the program, and the helpers
     // are missing on Windows XP, so the call stays.
 #ifdef _MSC_VER
-#pragma warning(suppress : 4996)
+#pragma warning(push)
+#pragma warning(disable : 4996)
 #endif
     BOOL queried = GetVersionExA(&info);
+#ifdef _MSC_VER
+#pragma warning(pop)
+#endif
     if (!queried)
         return false;
     *major = info.dwMajorVersion;
