@@ -10,8 +10,19 @@
 #    the programs and the 32-bit probe in lib/dbg32/, the guide, the changelog and the
 #    copyright in share/doc/dbg32/, and the manual page dbg32(1).
 
-# The zip's texts, rewritten when their sources change. Plain ASCII, so that every Notepad
-# shows them right; a byte outside it stops the configuration.
+# A text of the zips, `content` written to `output` with CR LF line ends. Plain ASCII, so
+# that every Notepad shows it right; a byte outside it (in `source`) stops the configuration.
+function(dbg32_write_text output content source)
+    string(REGEX MATCH "[^\t\r\n -~][^\n]*" not_ascii "${content}")
+    if(not_ascii)
+        message(FATAL_ERROR "${source} is to be plain ASCII; it is not at: ${not_ascii}")
+    endif()
+    string(REPLACE "\r\n" "\n" content "${content}")
+    string(REPLACE "\n" "\r\n" content "${content}")
+    file(WRITE ${output} "${content}")
+endfunction()
+
+# The zip's texts, rewritten when their sources change.
 set(dbg32_texts)
 foreach(pair doc/guide.txt:README.txt CHANGELOG.md:CHANGELOG.txt LICENSE:LICENSE.txt
              THIRD-PARTY-NOTICES.txt:THIRD-PARTY-NOTICES.txt)
@@ -20,13 +31,7 @@ foreach(pair doc/guide.txt:README.txt CHANGELOG.md:CHANGELOG.txt LICENSE:LICENSE
     list(GET pair 1 text)
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${source})
     file(READ ${PROJECT_SOURCE_DIR}/${source} content)
-    string(REGEX MATCH "[^\t\r\n -~][^\n]*" not_ascii "${content}")
-    if(not_ascii)
-        message(FATAL_ERROR "${source} is to be plain ASCII; it is not at: ${not_ascii}")
-    endif()
-    string(REPLACE "\r\n" "\n" content "${content}")
-    string(REPLACE "\n" "\r\n" content "${content}")
-    file(WRITE ${PROJECT_BINARY_DIR}/texts/${text} "${content}")
+    dbg32_write_text(${PROJECT_BINARY_DIR}/texts/${text} "${content}" ${source})
     list(APPEND dbg32_texts ${PROJECT_BINARY_DIR}/texts/${text})
 endforeach()
 
