@@ -31,7 +31,9 @@ async function main([nodeDir, ...workflows]) {
   // The linter's Go runtime needs Web Crypto, which Node.js 18 (Debian 12's) keeps out of
   // the global scope.
   globalThis.crypto ??= require("node:crypto").webcrypto;
-  const { runLint } = require(linter);
+  // Its run-lint module alone: the package's index also loads its formatter, which needs an
+  // ES module (chalk) that Node.js 18 cannot require.
+  const { runLint } = require(path.join(linter, "build", "run-lint.js"));
   let findings = 0;
   for (const workflow of workflows) {
     for (const found of await runLint(fs.readFileSync(workflow, "utf8"), workflow)) {
