@@ -1,0 +1,33 @@
+// The test program's start and end. Beyond GoogleTest's own verdict, a run fails when it ran
+// no test (a filter that matches nothing, a build without tests).
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+namespace {
+
+// Counts the tests that ran.
+class run_watch : public testing::EmptyTestEventListener {
+  public:
+    // Listing runs and --help end before this, and run no test on purpose.
+    void OnTestProgramStart(const testing::UnitTest &) override { started = true; }
+    void OnTestStart(const testing::TestInfo &) override { tests_run++; }
+    bool started = false;
+    int tests_run = 0;
+};
+
+} // namespace
+
+int main(int argc, char **argv) {
+    testing::InitGoogleTest(&argc, argv);
+    auto *watch = new run_watch; // GoogleTest owns it
+    testing::UnitTest::GetInstance()->listeners().Append(watch);
+    int status = RUN_ALL_TESTS();
+    if (watch->started && watch->tests_run == 0) {
+        printf("e2e_tests: the run failed: no test ran: the filter matches none, or the program "
+               "has none\n");
+        status = 1;
+    }
+    fflush(stdout);
+    return status;
+}
