@@ -122,7 +122,7 @@ TEST(ConsoleE2e, EndOfInputEndsLikeExit) {
 }
 
 TEST(ConsoleE2e, ExitAsFirstCommand) {
-    session debugger({target_path("run_forever")});
+    session debugger({quoted_path(target_path("run_forever"))});
     debugger.read_to_prompt();
     debugger.send_raw("exit\n");
     std::string rest;
@@ -160,7 +160,7 @@ TEST(ConsoleE2e, ExitWaitsForAKeyAtAConsoleWindow) {
         GTEST_SKIP() << "under Wine a program with piped input has no console to wait at";
     if (!consoles_are_seen())
         GTEST_SKIP() << "nobody can see a console window here (a service's session)";
-    session debugger({target_path("run_forever")}, "", "", NEW_CONSOLE);
+    session debugger({quoted_path(target_path("run_forever"))}, "", "", NEW_CONSOLE);
     debugger.read_to_prompt();
     ASSERT_NE(debugger.poll_until("Exception on addr"), "") << "no initial stop";
     debugger.command("cont");

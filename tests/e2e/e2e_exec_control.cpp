@@ -65,7 +65,7 @@ void expect_nothing_pending(session &debugger) {
 }
 
 TEST(ExecControlE2e, StopAndResume) {
-    session debugger({target_path("run_forever")});
+    session debugger({quoted_path(target_path("run_forever"))});
     reach_initial_stop(debugger);
     // At an exception "stop" and "resume" are refused; "cont" releases.
     EXPECT_EQ(debugger.command("stop"), "");
@@ -96,7 +96,7 @@ void expect_fresh_run(session &debugger, uint32_t old_breakpoint) {
 }
 
 TEST(ExecControlE2e, RestInEachState) {
-    session debugger({target_path("run_forever")});
+    session debugger({quoted_path(target_path("run_forever"))});
     reach_initial_stop(debugger);
     uint32_t tick = target_symbol("run_forever", "tick_target");
     uint32_t known = target_symbol("run_forever", "known_code");
@@ -134,7 +134,7 @@ TEST(ExecControlE2e, RestInEachState) {
 }
 
 TEST(ExecControlE2e, RestAfterTheEnd) {
-    session debugger({target_path("end_at_once")});
+    session debugger({quoted_path(target_path("end_at_once"))});
     reach_initial_stop(debugger);
     uint32_t never = target_symbol("end_at_once", "never_called");
     EXPECT_NE(debugger.command("b " + hex8(never) + "h").find("set succesful"), std::string::npos);
@@ -169,7 +169,7 @@ TEST(ExecControlE2e, RestAfterTheEnd) {
 
 TEST(ExecControlE2e, RestRetriesALaunchThatFailed) {
     std::string program = make_temp_dir() + "\\late.exe";
-    session debugger({program});
+    session debugger({quoted_path(program)});
     debugger.read_to_prompt();
     EXPECT_EQ(debugger.command("rest"), "");
     EXPECT_EQ(debugger.command("rest"), "");
@@ -182,7 +182,7 @@ TEST(ExecControlE2e, RestRetriesALaunchThatFailed) {
 }
 
 TEST(ExecControlE2e, ExitAtAnExceptionEndsProgramAndDebuggee) {
-    session debugger({target_path("run_forever")});
+    session debugger({quoted_path(target_path("run_forever"))});
     reach_initial_stop(debugger);
     EXPECT_EQ(debugger.count_processes("run_forever"), 1);
     debugger.send_raw("exit\n");
@@ -196,7 +196,7 @@ TEST(ExecControlE2e, ExitAtAnExceptionEndsProgramAndDebuggee) {
 
 TEST(ExecControlE2e, ExitWhileRunningAndWhileSuspended) {
     for (const char *last : {"cont", "stop"}) {
-        session debugger({target_path("run_forever")});
+        session debugger({quoted_path(target_path("run_forever"))});
         reach_initial_stop(debugger);
         debugger.command("cont");
         if (std::string(last) == "stop")
@@ -213,12 +213,12 @@ TEST(ExecControlE2e, ExitWhileRunningAndWhileSuspended) {
 TEST(ExecControlE2e, ExitAndRestRightAfterStart) {
     for (int round = 0; round < 25; round++) {
         {
-            session debugger({target_path("run_forever")});
+            session debugger({quoted_path(target_path("run_forever"))});
             debugger.send_raw("exit\n");
             ASSERT_EQ(debugger.wait_exit(20000), 0) << "exit at once, round " << round;
         }
         {
-            session debugger({target_path("run_forever")});
+            session debugger({quoted_path(target_path("run_forever"))});
             debugger.send_raw("rest\nrest\nexit\n");
             ASSERT_EQ(debugger.wait_exit(20000), 0) << "rest at once, round " << round;
         }

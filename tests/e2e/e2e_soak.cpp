@@ -49,7 +49,8 @@ int setting(const char *name, int fallback) {
 
 TEST(SoakE2e, HundredRestartsLeakNothing) {
     std::string directory = soak_copy();
-    session debugger({target_path("run_forever")}, directory + "\\dbg32_soak.exe", directory);
+    session debugger({quoted_path(target_path("run_forever"))}, directory + "\\dbg32_soak.exe",
+                     directory);
     debugger.read_to_prompt();
     ASSERT_NE(debugger.poll_until("Exception on addr"), "");
     process_figures first;
@@ -203,7 +204,7 @@ class busy_session {
 
 TEST(SoakE2e, LongBusySession) {
     std::string directory = soak_copy();
-    session debugger({target_path("busy_debuggee")}, directory + "\\dbg32_soak.exe",
+    session debugger({quoted_path(target_path("busy_debuggee"))}, directory + "\\dbg32_soak.exe",
                      win32_dir() + "\\targets");
     busy_session soak(debugger);
     soak.start();

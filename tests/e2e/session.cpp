@@ -68,6 +68,10 @@ std::string target_path(const std::string &name) {
     return win32_dir() + "\\targets\\" + name + ".exe";
 }
 
+std::string quoted_path(const std::string &path) {
+    return "\"" + path + "\"";
+}
+
 std::string make_temp_dir() {
     char base[MAX_PATH];
     DWORD length = GetTempPathA(MAX_PATH, base);

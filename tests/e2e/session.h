@@ -10,6 +10,9 @@
 // (the win32 build folder, or the unpacked tests zip).
 std::string win32_dir();
 std::string target_path(const std::string &name); // WIN32_DIR\targets\NAME.exe
+// A path in quotes, as a program's path must be in a command line that dbg32 launches: the
+// tests' folder may have spaces in its name.
+std::string quoted_path(const std::string &path);
 // A new empty folder of its own in the temporary folder.
 std::string make_temp_dir();
 // Whether this runs under Wine rather than on Windows.
