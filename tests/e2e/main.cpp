@@ -1,17 +1,22 @@
 // The test program's start and end. Beyond GoogleTest's own verdict, a run fails when it ran
-// no test (a filter that matches nothing, a build without tests).
+// no test (a filter that matches nothing, a build without tests), and when it leaves a
+// temporary folder behind.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 
+#include "tests/e2e/session.h"
+
 namespace {
 
-// Counts the tests that ran.
+// Counts the tests that ran, and removes each test's temporary folders once it is over: its
+// sessions are closed by then.
 class run_watch : public testing::EmptyTestEventListener {
   public:
     // Listing runs and --help end before this, and run no test on purpose.
     void OnTestProgramStart(const testing::UnitTest &) override { started = true; }
     void OnTestStart(const testing::TestInfo &) override { tests_run++; }
+    void OnTestEnd(const testing::TestInfo &) override { remove_temp_dirs(); }
     bool started = false;
     int tests_run = 0;
 };
@@ -26,6 +31,10 @@ int main(int argc, char **argv) {
     if (watch->started && watch->tests_run == 0) {
         printf("e2e_tests: the run failed: no test ran: the filter matches none, or the program "
                "has none\n");
+        status = 1;
+    }
+    for (const std::string &folder : remove_temp_dirs()) {
+        printf("e2e_tests: the run failed: it left %s behind\n", folder.c_str());
         status = 1;
     }
     fflush(stdout);

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <fstream>
@@ -45,6 +46,30 @@ bool make_pipe(HANDLE ends[2], int child_end) {
            SetHandleInformation(ends[1 - child_end], HANDLE_FLAG_INHERIT, 0);
 }
 
+std::vector<std::string> &temp_dirs() {
+    static std::vector<std::string> made;
+    return made;
+}
+
+// Removes a folder with everything in it; true when it is gone.
+bool remove_tree(const std::string &folder) {
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &entry);
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &entry)) {
+        std::string name = entry.cFileName, path = folder + "\\" + name;
+        if (name == "." || name == "..")
+            continue;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            remove_tree(path);
+        else
+            DeleteFileA(path.c_str());
+    }
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
+    return RemoveDirectoryA(folder.c_str()) ||
+           GetFileAttributesA(folder.c_str()) == INVALID_FILE_ATTRIBUTES;
+}
+
 } // namespace
 
 std::string read_file(const std::string &path) {
@@ -80,11 +105,25 @@ std::string make_temp_dir() {
         std::string folder = std::string(base) + "dbg32-e2e-" +
                              std::to_string(GetCurrentProcessId()) + "-" +
                              std::to_string(counter++);
-        if (CreateDirectoryA(folder.c_str(), nullptr))
+        if (CreateDirectoryA(folder.c_str(), nullptr)) {
+            temp_dirs().push_back(folder);
             return folder;
+        }
     }
     ADD_FAILURE() << "cannot make a temporary folder";
     return "";
+}
+
+std::vector<std::string> remove_temp_dirs() {
+    // A process that has just ended may still hold a file in one for a moment.
+    std::vector<std::string> &left = temp_dirs();
+    DWORD deadline = GetTickCount() + 5000;
+    for (;;) {
+        left.erase(std::remove_if(left.begin(), left.end(), remove_tree), left.end());
+        if (left.empty() || remaining_ms(deadline) == 0)
+            return left;
+        Sleep(100);
+    }
 }
 
 bool under_wine() {

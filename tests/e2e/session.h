@@ -13,8 +13,10 @@ std::string target_path(const std::string &name); // WIN32_DIR\targets\NAME.exe
 // A path in quotes, as a program's path must be in a command line that dbg32 launches: the
 // tests' folder may have spaces in its name.
 std::string quoted_path(const std::string &path);
-// A new empty folder of its own in the temporary folder.
+// A new empty folder of its own in the temporary folder, removed when the test is over.
 std::string make_temp_dir();
+// Removes the folders that make_temp_dir made; returns those that are still there.
+std::vector<std::string> remove_temp_dirs();
 // Whether this runs under Wine rather than on Windows.
 bool under_wine();
 
