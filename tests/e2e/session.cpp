@@ -145,26 +145,39 @@ uint32_t target_symbol(const std::string &target, const std::string &symbol) {
 std::vector<uint8_t> target_image_bytes(const std::string &target, uint32_t address,
                                         uint32_t count) {
     std::string image = read_file(target_path(target));
-    auto u16 = [&](size_t at) {
-        return uint32_t(uint8_t(image[at])) | uint32_t(uint8_t(image[at + 1])) << 8;
+    bool cut_short = false;
+    // A little-endian field of the file; past its end: 0, and the image is cut short.
+    auto field = [&](uint64_t at, int size) {
+        uint32_t value = 0;
+        if (at + size > image.size())
+            cut_short = true;
+        else
+            for (int i = size - 1; i >= 0; i--)
+                value = value << 8 | uint8_t(image[at + i]);
+        return value;
     };
-    auto u32 = [&](size_t at) { return u16(at) | u16(at + 2) << 16; };
-    uint32_t header = u32(0x3C);
-    uint32_t sections = u16(header + 6);
-    uint32_t optional_size = u16(header + 20);
-    uint32_t image_base = u32(header + 24 + 28);
-    uint32_t table = header + 24 + optional_size;
-    for (uint32_t i = 0; i < sections; i++) {
-        uint32_t entry = table + i * 40;
-        uint32_t virtual_address = image_base + u32(entry + 12);
-        uint32_t raw_size = u32(entry + 16);
-        uint32_t raw_offset = u32(entry + 20);
-        if (address >= virtual_address && address + count <= virtual_address + raw_size) {
-            uint32_t at = raw_offset + (address - virtual_address);
+    uint64_t header = field(0x3C, 4);
+    uint32_t sections = field(header + 6, 2);
+    uint64_t table = header + 24 + field(header + 20, 2);
+    uint64_t image_base = field(header + 24 + 28, 4);
+    uint64_t first = address, end = first + count;
+    for (uint32_t i = 0; i < sections && !cut_short; i++) {
+        uint64_t entry = table + i * 40;
+        uint64_t start = image_base + field(entry + 12, 4);
+        uint64_t raw_size = field(entry + 16, 4);
+        uint64_t raw_offset = field(entry + 20, 4);
+        if (cut_short || first < start || end > start + raw_size)
+            continue;
+        uint64_t at = raw_offset + (first - start);
+        if (at + count <= image.size())
             return std::vector<uint8_t>(image.begin() + at, image.begin() + at + count);
-        }
+        cut_short = true; // the section's bytes run past the file's end
     }
-    ADD_FAILURE() << "address " << std::hex << address << " is not in " << target;
+    if (cut_short)
+        ADD_FAILURE() << "the image of " << target << " is cut short (" << image.size()
+                      << " bytes) before address " << std::hex << address;
+    else
+        ADD_FAILURE() << "address " << std::hex << address << " is not in " << target;
     return {};
 }
 
