@@ -54,13 +54,15 @@ TEST(DebugCoreE2e, ExceptionPassedThroughMakesNoStop) {
     ASSERT_FALSE(debugger.poll_until("Exception on addr").empty());
     EXPECT_EQ(debugger.command("cont"), "");
     std::string report;
-    for (int i = 0; i < 200 && report.find("terminated") == std::string::npos; i++) {
+    int polls = 200 * deadline_factor();
+    for (int i = 0; i < polls && report.find("terminated") == std::string::npos; i++) {
         report = debugger.command("");
         EXPECT_EQ(report.find("Exception"), std::string::npos) << report;
         usleep(50 * 1000);
     }
     // The debuggee's own handler saw the exception and it ended normally.
-    EXPECT_NE(report.find("existing code = 0x0077\r\n"), std::string::npos) << report;
+    EXPECT_NE(report.find("existing code = 0x0077\r\n"), std::string::npos)
+        << "the last report (polls' deadline " << deadline_text(10000) << "): " << report;
 }
 
 TEST(DebugCoreE2e, CommandLineNamingNoProgramIsSilent) {
@@ -117,9 +119,9 @@ TEST(DebugCoreE2e, StartupFailuresGiveExitCodesSilently) {
         if (test.library != nullptr)
             copy_file(win32_dir() + "\\" + test.library, directory + "\\disasm.dll");
         session debugger(test.arguments, directory + "\\dbg32.exe", directory);
-        std::string output;
-        EXPECT_EQ(debugger.wait_exit(20000, &output), test.exit_code) << test.name;
-        EXPECT_EQ(output, "") << test.name;
+        run_result end = debugger.wait_exit(20000);
+        EXPECT_EQ(end.exit_code, test.exit_code) << test.name << ": " << end;
+        EXPECT_EQ(end.output, "") << test.name;
         EXPECT_EQ(debugger.count_processes("run_forever"), 0) << test.name;
     }
 }
@@ -135,12 +137,12 @@ TEST(DebugCoreE2e, OldSystemIsRefused) {
         run_program({"reg", "add", "HKCU\\Software\\Wine\\AppDefaults\\dbg32_win2k.exe", "/v",
                      "Version", "/t", "REG_SZ", "/d", "win2k", "/f"},
                     "", 60000);
-    ASSERT_TRUE(configured.exited);
+    ASSERT_TRUE(configured.exited) << configured;
     session debugger({quoted_path(target_path("run_forever"))}, directory + "\\dbg32_win2k.exe",
                      directory);
-    std::string output;
-    EXPECT_EQ(debugger.wait_exit(20000, &output), 1);
-    EXPECT_EQ(output, crlf("...Error inializing of debug core...\n"));
+    run_result end = debugger.wait_exit(20000);
+    EXPECT_EQ(end.exit_code, 1) << end;
+    EXPECT_EQ(end.output, crlf("...Error inializing of debug core...\n"));
     EXPECT_EQ(debugger.count_processes("run_forever"), 0);
 }
 

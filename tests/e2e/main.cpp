@@ -1,9 +1,10 @@
-// The test program's start and end. Beyond GoogleTest's own verdict, a run fails when it ran
-// no test (a filter that matches nothing, a build without tests), and when it leaves a
-// temporary folder behind.
+// The test program's start and end. Beyond GoogleTest's own verdict, a run fails when its
+// deadline factor is bad, when it ran no test (a filter that matches nothing, a build
+// without tests), and when it leaves a temporary folder behind.
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "tests/e2e/session.h"
 
@@ -25,6 +26,11 @@ class run_watch : public testing::EmptyTestEventListener {
 
 int main(int argc, char **argv) {
     testing::InitGoogleTest(&argc, argv);
+    if (deadline_factor() == 0) {
+        printf("e2e_tests: DBG32_DEADLINE_FACTOR=%s is not a whole number from 1 to 1000\n",
+               getenv("DBG32_DEADLINE_FACTOR"));
+        return 1;
+    }
     auto *watch = new run_watch; // GoogleTest owns it
     testing::UnitTest::GetInstance()->listeners().Append(watch);
     int status = RUN_ALL_TESTS();
