@@ -116,18 +116,18 @@ TEST(ConsoleE2e, EndOfInputEndsLikeExit) {
     debugger.read_to_prompt();
     EXPECT_EQ(debugger.command("hex 1h"), crlf("number is = 00000001\n"));
     debugger.close_input();
-    std::string rest;
-    EXPECT_EQ(debugger.wait_exit(20000, &rest), 0);
-    EXPECT_EQ(rest, crlf("...press any key for exit...\n"));
+    run_result end = debugger.wait_exit(20000);
+    EXPECT_EQ(end.exit_code, 0) << end;
+    EXPECT_EQ(end.output, crlf("...press any key for exit...\n"));
 }
 
 TEST(ConsoleE2e, ExitAsFirstCommand) {
-    session debugger({target_path("run_forever")});
+    session debugger({quoted_path(target_path("run_forever"))});
     debugger.read_to_prompt();
     debugger.send_raw("exit\n");
-    std::string rest;
-    EXPECT_EQ(debugger.wait_exit(20000, &rest), 0);
-    EXPECT_EQ(rest, crlf("...press any key for exit...\n"));
+    run_result end = debugger.wait_exit(20000);
+    EXPECT_EQ(end.exit_code, 0) << end;
+    EXPECT_EQ(end.output, crlf("...press any key for exit...\n"));
     EXPECT_EQ(debugger.count_processes("run_forever"), 0);
 }
 
@@ -137,9 +137,9 @@ TEST(ConsoleE2e, ExitAsFirstCommand) {
 TEST(ConsoleE2e, ExitEndsWhereNobodyCanPressAKey) {
     session debugger({NO_PROGRAM}, "", "", HIDDEN);
     debugger.send_raw("thrd\nexit\n");
-    std::string rest;
-    EXPECT_EQ(debugger.wait_exit(20000, &rest), 0);
-    EXPECT_EQ(rest, crlf(">>...press any key for exit...\n"));
+    run_result end = debugger.wait_exit(20000);
+    EXPECT_EQ(end.exit_code, 0) << end;
+    EXPECT_EQ(end.output, crlf(">>...press any key for exit...\n"));
 }
 
 // Whether a console window here is one that a person can see: not on a service's window
@@ -160,22 +160,24 @@ TEST(ConsoleE2e, ExitWaitsForAKeyAtAConsoleWindow) {
         GTEST_SKIP() << "under Wine a program with piped input has no console to wait at";
     if (!consoles_are_seen())
         GTEST_SKIP() << "nobody can see a console window here (a service's session)";
-    session debugger({target_path("run_forever")}, "", "", NEW_CONSOLE);
+    session debugger({quoted_path(target_path("run_forever"))}, "", "", NEW_CONSOLE);
     debugger.read_to_prompt();
     ASSERT_NE(debugger.poll_until("Exception on addr"), "") << "no initial stop";
     debugger.command("cont");
     debugger.send_raw("exit\n");
-    std::string rest;
-    ASSERT_EQ(debugger.wait_exit(2000), -1) << "exit did not wait for a key";
+    run_result end = debugger.wait_exit(2000);
+    ASSERT_FALSE(end.exited) << "exit did not wait for a key: " << end;
     EXPECT_EQ(debugger.count_processes("run_forever"), 0) << "the debuggee outlived its debugger";
     // The wait empties the console's input first: press until it ends.
-    int code = -1;
-    for (int i = 0; i < 10 && code < 0; i++) {
+    std::string rest = end.output;
+    for (int i = 0; i < 10 && !end.exited; i++) {
         std::string pid = std::to_string(debugger.pid());
-        ASSERT_EQ(run_program({target_path("press_key"), pid}, "", 10000).exit_code, 0);
-        code = debugger.wait_exit(1000, &rest);
+        run_result press = run_program({target_path("press_key"), pid}, "", 10000);
+        ASSERT_EQ(press.exit_code, 0) << press;
+        end = debugger.wait_exit(1000);
+        rest += end.output;
     }
-    EXPECT_EQ(code, 0);
+    EXPECT_EQ(end.exit_code, 0) << end;
     EXPECT_EQ(rest, crlf("...press any key for exit...\n"));
 }
 

@@ -36,7 +36,7 @@ uint32_t read_counter(session &debugger) {
 // released debuggee going again.
 bool counter_moves(session &debugger) {
     uint32_t before = read_counter(debugger);
-    for (int i = 0; i < 50; i++) {
+    for (int i = 0; i < 50 * deadline_factor(); i++) {
         usleep(100 * 1000);
         if (read_counter(debugger) != before)
             return true;
@@ -65,7 +65,7 @@ void expect_nothing_pending(session &debugger) {
 }
 
 TEST(ExecControlE2e, StopAndResume) {
-    session debugger({target_path("run_forever")});
+    session debugger({quoted_path(target_path("run_forever"))});
     reach_initial_stop(debugger);
     // At an exception "stop" and "resume" are refused; "cont" releases.
     EXPECT_EQ(debugger.command("stop"), "");
@@ -96,7 +96,7 @@ void expect_fresh_run(session &debugger, uint32_t old_breakpoint) {
 }
 
 TEST(ExecControlE2e, RestInEachState) {
-    session debugger({target_path("run_forever")});
+    session debugger({quoted_path(target_path("run_forever"))});
     reach_initial_stop(debugger);
     uint32_t tick = target_symbol("run_forever", "tick_target");
     uint32_t known = target_symbol("run_forever", "known_code");
@@ -134,7 +134,7 @@ TEST(ExecControlE2e, RestInEachState) {
 }
 
 TEST(ExecControlE2e, RestAfterTheEnd) {
-    session debugger({target_path("end_at_once")});
+    session debugger({quoted_path(target_path("end_at_once"))});
     reach_initial_stop(debugger);
     uint32_t never = target_symbol("end_at_once", "never_called");
     EXPECT_NE(debugger.command("b " + hex8(never) + "h").find("set succesful"), std::string::npos);
@@ -149,19 +149,21 @@ TEST(ExecControlE2e, RestAfterTheEnd) {
 
     // An end not polled before "rest" is still reported, and then the new run's stop.
     debugger.command("cont");
-    for (int i = 0; i < 200 && debugger.count_processes("end_at_once") > 0; i++)
+    for (int i = 0; i < 200 * deadline_factor() && debugger.count_processes("end_at_once") > 0; i++)
         usleep(50 * 1000);
-    ASSERT_EQ(debugger.count_processes("end_at_once"), 0) << "the debuggee did not end";
+    ASSERT_EQ(debugger.count_processes("end_at_once"), 0)
+        << "the debuggee did not end within " << deadline_text(10000);
     EXPECT_EQ(debugger.command("rest"), "");
     std::string first = debugger.command("");
-    for (int i = 0; i < 100 && first == UNKNOWN; i++) {
+    for (int i = 0; i < 100 * deadline_factor() && first == UNKNOWN; i++) {
         usleep(50 * 1000);
         first = debugger.command("");
     }
     static const std::regex second_end(
         "\\.\\.\\.unknown command\\.\\.\\.\r\nProcess with PID 0x[0-9A-F]{4,8} "
         "terminated, existing code = 0x1234\r\n");
-    EXPECT_TRUE(std::regex_match(first, second_end)) << first;
+    EXPECT_TRUE(std::regex_match(first, second_end))
+        << "the first report within " << deadline_text(5000) << ": " << first;
     EXPECT_NE(first, end) << "the second run is another process";
     EXPECT_NE(debugger.poll_until("Exception on addr"), "");
     expect_nothing_pending(debugger);
@@ -169,7 +171,7 @@ TEST(ExecControlE2e, RestAfterTheEnd) {
 
 TEST(ExecControlE2e, RestRetriesALaunchThatFailed) {
     std::string program = make_temp_dir() + "\\late.exe";
-    session debugger({program});
+    session debugger({quoted_path(program)});
     debugger.read_to_prompt();
     EXPECT_EQ(debugger.command("rest"), "");
     EXPECT_EQ(debugger.command("rest"), "");
@@ -181,31 +183,36 @@ TEST(ExecControlE2e, RestRetriesALaunchThatFailed) {
     EXPECT_NE(debugger.poll_until("Exception on addr"), "");
 }
 
+// The debugger's end ends the debuggee too, soon after.
+void expect_debuggee_ends(session &debugger) {
+    for (int i = 0; i < 100 * deadline_factor() && debugger.count_processes("run_forever") > 0; i++)
+        usleep(50 * 1000);
+    EXPECT_EQ(debugger.count_processes("run_forever"), 0)
+        << "the debuggee still runs " << deadline_text(5000) << " after its debugger's end";
+}
+
 TEST(ExecControlE2e, ExitAtAnExceptionEndsProgramAndDebuggee) {
-    session debugger({target_path("run_forever")});
+    session debugger({quoted_path(target_path("run_forever"))});
     reach_initial_stop(debugger);
     EXPECT_EQ(debugger.count_processes("run_forever"), 1);
     debugger.send_raw("exit\n");
-    std::string rest;
-    EXPECT_EQ(debugger.wait_exit(20000, &rest), 0);
-    EXPECT_EQ(rest, crlf("...press any key for exit...\n"));
-    for (int i = 0; i < 100 && debugger.count_processes("run_forever") > 0; i++)
-        usleep(50 * 1000);
-    EXPECT_EQ(debugger.count_processes("run_forever"), 0);
+    run_result end = debugger.wait_exit(20000);
+    EXPECT_EQ(end.exit_code, 0) << end;
+    EXPECT_EQ(end.output, crlf("...press any key for exit...\n"));
+    expect_debuggee_ends(debugger);
 }
 
 TEST(ExecControlE2e, ExitWhileRunningAndWhileSuspended) {
     for (const char *last : {"cont", "stop"}) {
-        session debugger({target_path("run_forever")});
+        session debugger({quoted_path(target_path("run_forever"))});
         reach_initial_stop(debugger);
         debugger.command("cont");
         if (std::string(last) == "stop")
             debugger.command("stop");
         debugger.send_raw("exit\n");
-        EXPECT_EQ(debugger.wait_exit(20000), 0) << last;
-        for (int i = 0; i < 100 && debugger.count_processes("run_forever") > 0; i++)
-            usleep(50 * 1000);
-        EXPECT_EQ(debugger.count_processes("run_forever"), 0) << last;
+        run_result end = debugger.wait_exit(20000);
+        EXPECT_EQ(end.exit_code, 0) << last << ": " << end;
+        expect_debuggee_ends(debugger);
     }
 }
 
@@ -213,14 +220,16 @@ TEST(ExecControlE2e, ExitWhileRunningAndWhileSuspended) {
 TEST(ExecControlE2e, ExitAndRestRightAfterStart) {
     for (int round = 0; round < 25; round++) {
         {
-            session debugger({target_path("run_forever")});
+            session debugger({quoted_path(target_path("run_forever"))});
             debugger.send_raw("exit\n");
-            ASSERT_EQ(debugger.wait_exit(20000), 0) << "exit at once, round " << round;
+            run_result end = debugger.wait_exit(20000);
+            ASSERT_EQ(end.exit_code, 0) << "exit at once, round " << round << ": " << end;
         }
         {
-            session debugger({target_path("run_forever")});
+            session debugger({quoted_path(target_path("run_forever"))});
             debugger.send_raw("rest\nrest\nexit\n");
-            ASSERT_EQ(debugger.wait_exit(20000), 0) << "rest at once, round " << round;
+            run_result end = debugger.wait_exit(20000);
+            ASSERT_EQ(end.exit_code, 0) << "rest at once, round " << round << ": " << end;
         }
     }
 }

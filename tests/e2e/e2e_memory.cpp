@@ -26,7 +26,7 @@ class MemoryE2e : public testing::Test {
         debugger.read_to_prompt();
         ASSERT_FALSE(debugger.poll_until("Exception on addr").empty()) << "no initial stop";
     }
-    session debugger{{target_path("run_forever")}};
+    session debugger{{quoted_path(target_path("run_forever"))}};
     uint32_t known = target_symbol("run_forever", "known_code");
     uint32_t tick = target_symbol("run_forever", "tick_target");
 };

@@ -27,6 +27,7 @@ process_figures probe(const std::string &image) {
     process_figures figures;
     figures.found = run.exit_code == 0 && sscanf(run.output.c_str(), "handles=%lu working_set=%lu",
                                                  &figures.handles, &figures.working_set) == 2;
+    EXPECT_TRUE(figures.found) << "the probe of " << image << ": " << run;
     return figures;
 }
 
@@ -49,7 +50,8 @@ int setting(const char *name, int fallback) {
 
 TEST(SoakE2e, HundredRestartsLeakNothing) {
     std::string directory = soak_copy();
-    session debugger({target_path("run_forever")}, directory + "\\dbg32_soak.exe", directory);
+    session debugger({quoted_path(target_path("run_forever"))}, directory + "\\dbg32_soak.exe",
+                     directory);
     debugger.read_to_prompt();
     ASSERT_NE(debugger.poll_until("Exception on addr"), "");
     process_figures first;
@@ -179,7 +181,7 @@ class busy_session {
         page_ = 0;
         EXPECT_EQ(debugger_.command("cont"), "");
         uint32_t at = target_symbol("busy_debuggee", "stop_page");
-        for (int i = 0; i < 200 && page_ == 0; i++) {
+        for (int i = 0; i < 200 * deadline_factor() && page_ == 0; i++) {
             std::string dump = debugger_.command("dump " + hex8(at) + "h 1");
             unsigned bytes[4] = {};
             std::string head = "\r\n" + hex8(at) + ": %2X %2X %2X %2X";
@@ -188,7 +190,8 @@ class busy_session {
             if (page_ == 0)
                 usleep(20 * 1000);
         }
-        EXPECT_NE(page_, 0u) << "the debuggee never set up its stop page";
+        EXPECT_NE(page_, 0u) << "the debuggee did not set up its stop page within "
+                             << deadline_text(4000);
         old_pages_.erase(page_); // the same page again: it can no longer tell the runs apart
     }
 
@@ -203,7 +206,7 @@ class busy_session {
 
 TEST(SoakE2e, LongBusySession) {
     std::string directory = soak_copy();
-    session debugger({target_path("busy_debuggee")}, directory + "\\dbg32_soak.exe",
+    session debugger({quoted_path(target_path("busy_debuggee"))}, directory + "\\dbg32_soak.exe",
                      win32_dir() + "\\targets");
     busy_session soak(debugger);
     soak.start();

@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -17,6 +19,10 @@ namespace {
 uint32_t remaining_ms(DWORD deadline) {
     LONG left = static_cast<LONG>(deadline - GetTickCount());
     return left > 0 ? static_cast<uint32_t>(left) : 0;
+}
+
+uint32_t scaled(uint32_t timeout_ms) {
+    return timeout_ms * static_cast<uint32_t>(deadline_factor());
 }
 
 // One argument as the C run time splits command lines: quoted where it must be, with the
@@ -45,7 +51,78 @@ bool make_pipe(HANDLE ends[2], int child_end) {
            SetHandleInformation(ends[1 - child_end], HANDLE_FLAG_INHERIT, 0);
 }
 
+// The child's standard input: its end to read (ends[0], inherited) and ours to write
+// (ends[1]). Anonymous pipes have no timed write, and a write larger than the pipe's quota
+// waits for the reader. So this is a named pipe (what anonymous pipes are made of) whose end
+// of ours does overlapped writes: those can be waited for with a deadline and cancelled.
+bool make_input_pipe(HANDLE ends[2]) {
+    static unsigned counter = 0;
+    std::string name = "\\\\.\\pipe\\dbg32-e2e-" + std::to_string(GetCurrentProcessId()) + "-" +
+                       std::to_string(counter++);
+    ends[1] = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_OUTBOUND | FILE_FLAG_OVERLAPPED,
+                               PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr);
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    ends[0] = CreateFileA(name.c_str(), GENERIC_READ, 0, &inheritable, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    return ends[0] != INVALID_HANDLE_VALUE && ends[1] != INVALID_HANDLE_VALUE;
+}
+
+std::vector<std::string> &temp_dirs() {
+    static std::vector<std::string> made;
+    return made;
+}
+
+// Removes a folder with everything in it; true when it is gone.
+bool remove_tree(const std::string &folder) {
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &entry);
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &entry)) {
+        std::string name = entry.cFileName, path = folder + "\\" + name;
+        if (name == "." || name == "..")
+            continue;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            remove_tree(path);
+        else
+            DeleteFileA(path.c_str());
+    }
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
+    return RemoveDirectoryA(folder.c_str()) ||
+           GetFileAttributesA(folder.c_str()) == INVALID_FILE_ATTRIBUTES;
+}
+
 } // namespace
+
+int deadline_factor() {
+    static const int factor = [] {
+        const char *text = getenv("DBG32_DEADLINE_FACTOR");
+        if (text == nullptr)
+            return 1;
+        int value = 0;
+        for (const char *digit = text; *digit != '\0'; digit++) {
+            if (*digit < '0' || *digit > '9' || value > 1000)
+                return 0;
+            value = value * 10 + (*digit - '0');
+        }
+        return value >= 1 && value <= 1000 ? value : 0;
+    }();
+    return factor;
+}
+
+std::string deadline_text(uint32_t timeout_ms) {
+    std::string text = std::to_string(scaled(timeout_ms)) + " ms";
+    if (deadline_factor() != 1)
+        text += " (deadline factor " + std::to_string(deadline_factor()) + ")";
+    return text;
+}
+
+std::ostream &operator<<(std::ostream &out, const run_result &run) {
+    if (run.exited)
+        out << "exit code " << run.exit_code << " after " << run.waited_ms << " ms";
+    else
+        out << "still running after " << deadline_text(run.timeout_ms);
+    return out << "; output: " << testing::PrintToString(run.output);
+}
 
 std::string read_file(const std::string &path) {
     std::ifstream file(path, std::ios::binary);
@@ -68,6 +145,10 @@ std::string target_path(const std::string &name) {
     return win32_dir() + "\\targets\\" + name + ".exe";
 }
 
+std::string quoted_path(const std::string &path) {
+    return "\"" + path + "\"";
+}
+
 std::string make_temp_dir() {
     char base[MAX_PATH];
     DWORD length = GetTempPathA(MAX_PATH, base);
@@ -76,11 +157,25 @@ std::string make_temp_dir() {
         std::string folder = std::string(base) + "dbg32-e2e-" +
                              std::to_string(GetCurrentProcessId()) + "-" +
                              std::to_string(counter++);
-        if (CreateDirectoryA(folder.c_str(), nullptr))
+        if (CreateDirectoryA(folder.c_str(), nullptr)) {
+            temp_dirs().push_back(folder);
             return folder;
+        }
     }
     ADD_FAILURE() << "cannot make a temporary folder";
     return "";
+}
+
+std::vector<std::string> remove_temp_dirs() {
+    // A process that has just ended may still hold a file in one for a moment.
+    std::vector<std::string> &left = temp_dirs();
+    DWORD deadline = GetTickCount() + scaled(5000);
+    for (;;) {
+        left.erase(std::remove_if(left.begin(), left.end(), remove_tree), left.end());
+        if (left.empty() || remaining_ms(deadline) == 0)
+            return left;
+        Sleep(100);
+    }
 }
 
 bool under_wine() {
@@ -102,26 +197,39 @@ uint32_t target_symbol(const std::string &target, const std::string &symbol) {
 std::vector<uint8_t> target_image_bytes(const std::string &target, uint32_t address,
                                         uint32_t count) {
     std::string image = read_file(target_path(target));
-    auto u16 = [&](size_t at) {
-        return uint32_t(uint8_t(image[at])) | uint32_t(uint8_t(image[at + 1])) << 8;
+    bool cut_short = false;
+    // A little-endian field of the file; past its end: 0, and the image is cut short.
+    auto field = [&](uint64_t at, int size) {
+        uint32_t value = 0;
+        if (at + size > image.size())
+            cut_short = true;
+        else
+            for (int i = size - 1; i >= 0; i--)
+                value = value << 8 | uint8_t(image[at + i]);
+        return value;
     };
-    auto u32 = [&](size_t at) { return u16(at) | u16(at + 2) << 16; };
-    uint32_t header = u32(0x3C);
-    uint32_t sections = u16(header + 6);
-    uint32_t optional_size = u16(header + 20);
-    uint32_t image_base = u32(header + 24 + 28);
-    uint32_t table = header + 24 + optional_size;
-    for (uint32_t i = 0; i < sections; i++) {
-        uint32_t entry = table + i * 40;
-        uint32_t virtual_address = image_base + u32(entry + 12);
-        uint32_t raw_size = u32(entry + 16);
-        uint32_t raw_offset = u32(entry + 20);
-        if (address >= virtual_address && address + count <= virtual_address + raw_size) {
-            uint32_t at = raw_offset + (address - virtual_address);
+    uint64_t header = field(0x3C, 4);
+    uint32_t sections = field(header + 6, 2);
+    uint64_t table = header + 24 + field(header + 20, 2);
+    uint64_t image_base = field(header + 24 + 28, 4);
+    uint64_t first = address, end = first + count;
+    for (uint32_t i = 0; i < sections && !cut_short; i++) {
+        uint64_t entry = table + i * 40;
+        uint64_t start = image_base + field(entry + 12, 4);
+        uint64_t raw_size = field(entry + 16, 4);
+        uint64_t raw_offset = field(entry + 20, 4);
+        if (cut_short || first < start || end > start + raw_size)
+            continue;
+        uint64_t at = raw_offset + (first - start);
+        if (at + count <= image.size())
             return std::vector<uint8_t>(image.begin() + at, image.begin() + at + count);
-        }
+        cut_short = true; // the section's bytes run past the file's end
     }
-    ADD_FAILURE() << "address " << std::hex << address << " is not in " << target;
+    if (cut_short)
+        ADD_FAILURE() << "the image of " << target << " is cut short (" << image.size()
+                      << " bytes) before address " << std::hex << address;
+    else
+        ADD_FAILURE() << "address " << std::hex << address << " is not in " << target;
     return {};
 }
 
@@ -140,10 +248,7 @@ run_result run_program(const std::vector<std::string> &arguments, const std::str
     session run(arguments, "-", directory);
     run.send_raw(input);
     run.close_input();
-    run_result result;
-    result.exit_code = run.wait_exit(timeout_ms, &result.output);
-    result.exited = result.exit_code >= 0;
-    return result;
+    return run.wait_exit(timeout_ms);
 }
 
 session::session(const std::vector<std::string> &arguments, const std::string &program,
@@ -164,7 +269,7 @@ session::session(const std::vector<std::string> &arguments, const std::string &p
     HANDLE self = GetCurrentProcess();
     if (job_ == nullptr ||
         !SetInformationJobObject(job_, JobObjectExtendedLimitInformation, &limits, sizeof limits) ||
-        !make_pipe(input, 0) || !make_pipe(output, 1) ||
+        !make_input_pipe(input) || !make_pipe(output, 1) ||
         !DuplicateHandle(self, GetStdHandle(STD_ERROR_HANDLE), self, &errors, 0, TRUE,
                          DUPLICATE_SAME_ACCESS)) {
         ADD_FAILURE() << "cannot set up a session: error " << GetLastError();
@@ -224,6 +329,9 @@ bool session::read_more(uint32_t timeout_ms) {
                 count == 0)
                 return false;
             pending_.append(chunk, count);
+            tail_.append(chunk, count);
+            if (tail_.size() > 2000)
+                tail_.erase(0, tail_.size() - 1000);
             return true;
         }
         if (remaining_ms(deadline) == 0)
@@ -247,7 +355,7 @@ bool session::reap() {
 
 std::string session::describe_state() {
     // Output that has just ended usually means the program is ending: give it a moment.
-    DWORD deadline = GetTickCount() + 500;
+    DWORD deadline = GetTickCount() + scaled(500);
     bool ended = reap();
     while (!ended && remaining_ms(deadline) > 0) {
         Sleep(20);
@@ -257,7 +365,7 @@ std::string session::describe_state() {
 }
 
 std::string session::read_to_prompt(uint32_t timeout_ms) {
-    DWORD deadline = GetTickCount() + timeout_ms;
+    DWORD start = GetTickCount(), deadline = start + scaled(timeout_ms);
     for (;;) {
         size_t prompt = pending_.find('>');
         if (prompt != std::string::npos) {
@@ -266,9 +374,10 @@ std::string session::read_to_prompt(uint32_t timeout_ms) {
             return before;
         }
         if (!read_more(remaining_ms(deadline))) {
-            std::string why = remaining_ms(deadline) > 0
-                                  ? ": the output ended"
-                                  : " within " + std::to_string(timeout_ms) + " ms";
+            std::string why =
+                remaining_ms(deadline) > 0
+                    ? ": the output ended after " + std::to_string(GetTickCount() - start) + " ms"
+                    : " within " + deadline_text(timeout_ms);
             ADD_FAILURE() << "no prompt" << why
                           << "; output so far: " << testing::PrintToString(pending_) << "; "
                           << describe_state();
@@ -279,28 +388,51 @@ std::string session::read_to_prompt(uint32_t timeout_ms) {
     }
 }
 
-void session::send_raw(const std::string &bytes) {
+void session::send_raw(const std::string &bytes, uint32_t timeout_ms) {
     if (in_ == nullptr || bytes.empty())
         return;
-    DWORD written = 0;
-    if (!WriteFile(in_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-        written != bytes.size())
-        ADD_FAILURE() << "could not write to the debugger's input";
+    OVERLAPPED write = {};
+    write.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    DWORD size = static_cast<DWORD>(bytes.size()), written = 0;
+    bool started =
+        write.hEvent != nullptr &&
+        (WriteFile(in_, bytes.data(), size, nullptr, &write) || GetLastError() == ERROR_IO_PENDING);
+    bool late = started && WaitForSingleObject(write.hEvent, scaled(timeout_ms)) != WAIT_OBJECT_0;
+    if (late)
+        CancelIo(in_);
+    // Cancelled or not, the write must be over before its bytes and OVERLAPPED go.
+    bool sent = started && GetOverlappedResult(in_, &write, &written, TRUE) && written == size;
+    DWORD error = GetLastError();
+    if (write.hEvent != nullptr)
+        CloseHandle(write.hEvent);
+    if (sent)
+        return;
+    ADD_FAILURE() << (late ? "the program took no input within " + deadline_text(timeout_ms)
+                           : "could not write to the program's input: error " +
+                                 std::to_string(error))
+                  << "; its last output: " << testing::PrintToString(tail_) << "; "
+                  << describe_state();
+    close_input(); // out of step now: later writes would only wait again
 }
 
 std::string session::command(const std::string &line, uint32_t timeout_ms) {
-    send_raw(line + "\n");
+    send_raw(line + "\n", timeout_ms);
     return read_to_prompt(timeout_ms);
 }
 
 std::string session::poll_until(const std::string &text, uint32_t timeout_ms) {
-    DWORD deadline = GetTickCount() + timeout_ms;
-    while (remaining_ms(deadline) > 0) {
-        std::string report = command("");
+    DWORD start = GetTickCount(), deadline = start + scaled(timeout_ms);
+    std::string report;
+    while (remaining_ms(deadline) > 0 && !ended_) {
+        report = command("");
         if (report.find(text) != std::string::npos)
             return report;
         Sleep(50);
     }
+    ADD_FAILURE() << "no report with " << testing::PrintToString(text) << " after "
+                  << GetTickCount() - start << " ms of " << deadline_text(timeout_ms)
+                  << "; the last one: " << testing::PrintToString(report) << "; "
+                  << describe_state();
     return "";
 }
 
@@ -310,22 +442,19 @@ void session::close_input() {
     in_ = nullptr;
 }
 
-int session::wait_exit(uint32_t timeout_ms, std::string *rest) {
-    DWORD deadline = GetTickCount() + timeout_ms;
-    while (!ended_) {
+run_result session::wait_exit(uint32_t timeout_ms) {
+    DWORD start = GetTickCount(), deadline = start + scaled(timeout_ms);
+    while (!reap() && remaining_ms(deadline) > 0)
         read_more(20);
-        if (reap()) {
-            while (read_more(50)) {
-            }
-        } else if (remaining_ms(deadline) == 0) {
-            return -1;
-        }
+    while (ended_ && read_more(50)) {
     }
-    if (rest != nullptr) {
-        *rest = pending_;
-        pending_.clear();
-    }
-    return exit_code_;
+    run_result result;
+    result.exited = ended_;
+    result.exit_code = ended_ ? exit_code_ : -1;
+    result.output.swap(pending_);
+    result.waited_ms = GetTickCount() - start;
+    result.timeout_ms = timeout_ms;
+    return result;
 }
 
 int session::count_processes(const std::string &name) const {
