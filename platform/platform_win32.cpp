@@ -43,8 +43,8 @@ HANDLE plat_create_thread(plat_thread_routine routine, void *parameter, DWORD *t
     return CreateThread(nullptr, PLAT_THREAD_STACK, routine, parameter, 0, thread_id);
 }
 
-void plat_terminate_thread(HANDLE thread, uint32_t exit_code) {
-    TerminateThread(thread, exit_code);
+bool plat_terminate_thread(HANDLE thread, uint32_t exit_code) {
+    return TerminateThread(thread, exit_code) != 0;
 }
 
 void plat_close_handle(HANDLE handle) {

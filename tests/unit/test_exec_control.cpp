@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -85,8 +86,10 @@ class ExecControl : public ::testing::Test {
         ASSERT_EQ(load_debug_state(), STATE_RUNNING);
     }
 
-    void hand_off(uint32_t address) {
-        fake::push_event(fake::exception_event_record(0x80000003, address));
+    void hand_off(uint32_t address, DWORD thread_id = fake::THREAD_ID) {
+        DEBUG_EVENT stop = fake::exception_event_record(0x80000003, address);
+        stop.dwThreadId = thread_id;
+        fake::push_event(stop);
         ASSERT_TRUE(spin_until([] {
             return load_debug_state() == STATE_EXCEPTION && signalled(exception_event);
         })) << "no exception was handed off";
@@ -311,6 +314,67 @@ TEST_F(ExecControl, RestEndsADebugThreadThatNeverSeesItsDebuggeeEnd) {
     }
 }
 
+// "rest" cannot end the old debug thread (the kill fails), which the system does not run until
+// the next run has stopped at an exception: it then wakes at an event, at a wait that fails, or
+// in its wait for "cont", which the new run's "cont" ends. It must end there, touching nothing
+// of the new run, and leave the "cont" to the new run alone.
+TEST_F(ExecControl, ADebugThreadThatOutlivesRestWakesIntoNothing) {
+    const DWORD OLD_THREAD_ID = 0x301;
+    enum waking { AT_EVENT, AT_FAILED_WAIT, AT_CONT };
+    const char *names[] = {"at an event", "at a failed wait", "at the wait for cont"};
+    for (waking w : {AT_EVENT, AT_FAILED_WAIT, AT_CONT}) {
+        SCOPED_TRACE(names[w]);
+        fake::reset();
+        ASSERT_EQ(debug_core_init(), 0);
+        target_command_line = "target.exe";
+        start_debug_thread();
+        DEBUG_EVENT copy;
+        if (w == AT_CONT) {
+            hand_off(0x401000, OLD_THREAD_ID);
+            ASSERT_EQ(debug_poll_event(&copy), POLL_EXCEPTION);
+        }
+        HANDLE old_thread = debug_thread;
+        fake::hold_back(old_thread, true);
+        fake::set_thread_termination(false);
+        fake::set_termination_reported(false);
+        cmd_rest();
+        ASSERT_TRUE(fake::wait_until_loop_waits(WAIT_MS)) << "no relaunch";
+        ASSERT_FALSE(plat_wait(old_thread, 0));
+        hand_off(0x402000);
+        ASSERT_EQ(debug_poll_event(&copy), POLL_EXCEPTION);
+        DEBUG_EVENT stop = last_debug_event;
+        counts before = now();
+
+        // The new run's thread waits for "cont": the old one alone waits for debug events.
+        if (w == AT_EVENT)
+            fake::push_event(fake::exception_event_record(0xC0000005, 0x666000));
+        else if (w == AT_FAILED_WAIT)
+            fake::fail_next_wait();
+        fake::hold_back(old_thread, false);
+        if (w == AT_CONT) {
+            ASSERT_EQ(debug_continue(0), 0);
+        }
+        EXPECT_TRUE(plat_wait(old_thread, WAIT_MS)) << "the old debug thread runs on";
+        if (w != AT_CONT) {
+            EXPECT_EQ(load_debug_state(), STATE_EXCEPTION);
+            EXPECT_EQ(memcmp(&last_debug_event, &stop, sizeof stop), 0);
+            EXPECT_EQ(debug_poll_event(&copy), POLL_NOTHING);
+            ASSERT_EQ(debug_continue(0), 0);
+        }
+        ASSERT_TRUE(fake::wait_for_continuations(before.continued + 1, WAIT_MS));
+        ASSERT_TRUE(fake::wait_until_loop_waits(WAIT_MS));
+        counts after = now();
+        std::vector<fake::continuation> log = fake::continuations();
+        ASSERT_EQ(log.size(), before.continued + 1) << "the old run's stop was released";
+        EXPECT_EQ(log.back().thread_id, fake::THREAD_ID);
+        EXPECT_EQ(load_debug_state(), STATE_RUNNING);
+        EXPECT_EQ(debug_poll_event(&copy), POLL_NOTHING);
+        EXPECT_EQ(after.process_ends, before.process_ends);
+        EXPECT_EQ(after.closed, before.closed);
+        EXPECT_EQ(load_debuggee_process(), fake::process_handle());
+    }
+}
+
 DWORD PLAT_STDCALL wait_for_release(void *release) {
     plat_wait(static_cast<HANDLE>(release), PLAT_INFINITE);
     return 0;
@@ -430,7 +494,7 @@ TEST_F(ExecControl, ExitLetsALaunchInProgressFinish) {
         ended.store(true);
     });
     // Let the launch go only once "exit" has seen it under way.
-    bool retired = spin_until([&] { return debug_thread_retired.load() || ended.load(); });
+    bool retired = spin_until([&] { return current_run.load() != 0 || ended.load(); });
     fake::hold_launches(false);
     bool finished = spin_until([&] { return ended.load(); });
     if (!finished) {
