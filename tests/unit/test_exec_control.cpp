@@ -382,30 +382,37 @@ DWORD PLAT_STDCALL wait_for_release(void *release) {
 
 // A debug thread that "rest" could not confirm gone keeps its run's record: a thread that ends
 // late closes its own run's handles, never a later run's. Its record comes back, with what it
-// left open closed, only once it has ended; while every record is held no run starts.
+// left open closed, only once it has ended; while every record is held "rest" starts no run,
+// and a later "rest" tries again.
 TEST_F(ExecControl, ARecordLeftToAThreadThatMayRunIsNotTakenAgain) {
     HANDLE release = plat_create_event();
     HANDLE process = plat_create_event(), first = plat_create_event();
+    HANDLE launched = plat_create_event();
     DWORD id = 0;
     HANDLE living = plat_create_thread(wait_for_release, release, &id);
     creation_handles *left = run_record_take();
     ASSERT_NE(left, nullptr);
     left->event.u.CreateProcessInfo.hProcess = process;
     left->event.u.CreateProcessInfo.hThread = first;
+    left->launched.hProcess = launched;
     run_record_leave(left, living);
     for (uint32_t taken = 1; taken < RUN_RECORD_COUNT; taken++)
         EXPECT_NE(run_record_take(), left);
-    EXPECT_FALSE(debug_start_thread());
+    cmd_rest();
     EXPECT_EQ(debug_thread, nullptr);
+    EXPECT_EQ(load_debug_state(), STATE_IDLE);
     EXPECT_TRUE(fake::handle_open(process));
     EXPECT_TRUE(fake::handle_open(first));
+    EXPECT_TRUE(fake::handle_open(launched));
 
     plat_set_event(release);
     ASSERT_TRUE(plat_wait(living, WAIT_MS));
-    EXPECT_EQ(run_record_take(), left);
-    EXPECT_EQ(left->event.u.CreateProcessInfo.hProcess, nullptr);
+    cmd_rest();
+    EXPECT_EQ(debug_thread_creation, left);
+    ASSERT_TRUE(fake::wait_until_loop_waits(WAIT_MS)) << "no run started";
     EXPECT_FALSE(fake::handle_open(process));
     EXPECT_FALSE(fake::handle_open(first));
+    EXPECT_FALSE(fake::handle_open(launched));
     EXPECT_FALSE(fake::handle_open(living));
     EXPECT_EQ(fake::bad_closes(), 0);
 }
