@@ -56,7 +56,7 @@ void core_lock_release() {
 }
 
 void core_lock_admit(uint32_t run) {
-    core_lock.store(run << 1 | CORE_LOCK_HELD, std::memory_order_relaxed);
+    core_lock.store((run << 1) | CORE_LOCK_HELD, std::memory_order_relaxed);
 }
 
 static bool version_supported(uint32_t major, uint32_t minor) {
