@@ -49,9 +49,9 @@ struct fake_thread {
     void *parameter = nullptr;
     bool ended = false;
     bool killed = false;
-    bool held_back = false; // what it waits for does not reach it
-    int waiters = 0;        // threads waiting on its handle
+    int waiters = 0; // threads waiting on its handle
     jmp_buf start;
+    bool held_back = false; // what it waits for does not reach it
 };
 
 struct fake_process {
