@@ -164,41 +164,55 @@ static uint32_t handle_event(const DEBUG_EVENT &event, creation_handles *run,
     }
 }
 
-// The launch holds system locks: the console must not end this thread inside it, and a
-// retired thread must not start one. The launch fills the run's own record, whatever happens
-// to the run meanwhile; a run still current when it has returned publishes it, in
-// `process_info` and as `debuggee_process`, before the launch is marked over, so that a
-// console that waited for the launch to end finds it. A debuggee launched for a run retired
-// meanwhile is nobody's but this thread's, which ends it: a retired thread lets it finish.
-static bool launch(char *launch_buffer, creation_handles *run) {
-    run_standing standing = lock_run(run->run);
+// For the current run: its launch records zeroed and the launch marked under way, in one
+// step against the console's retiring it. False for a run retired or barred.
+static bool begin_launch(uint32_t run) {
+    run_standing standing = lock_run(run);
     if (standing == RUN_BARRED)
         return false;
-    bool allowed = standing == RUN_CURRENT;
-    if (allowed) {
+    if (standing == RUN_CURRENT) {
         memset(&startup_info, 0, sizeof startup_info);
         startup_info.cb = sizeof startup_info;
         memset(&process_info, 0, sizeof process_info);
         launch_in_progress.store(true, std::memory_order_release);
     }
     core_lock_release();
-    if (!allowed)
+    return standing == RUN_CURRENT;
+}
+
+// The launch is over: a debuggee launched for the run that is still current is published.
+static run_standing end_launch(const creation_handles *run, bool launched) {
+    run_standing standing = lock_run(run->run);
+    if (standing == RUN_BARRED)
+        return standing;
+    if (launched && standing == RUN_CURRENT) {
+        process_info = run->launched;
+        debuggee_process.store(process_info.hProcess, std::memory_order_release);
+        debuggee_suspended.store(false, std::memory_order_release);
+        store_debug_state(STATE_RUNNING);
+    }
+    launch_in_progress.store(false, std::memory_order_release);
+    core_lock_release();
+    return standing;
+}
+
+// The launch holds system locks: the console must not end this thread inside it, and a
+// retired thread must not start one. The launch reads and fills the thread's own records, so
+// that one which outlasts its run touches nothing of the next; a run still current when it
+// has returned publishes them, in `process_info` and as `debuggee_process`, before the launch
+// is marked over, so that a console that waited for the launch to end finds it. A debuggee
+// launched for a run retired meanwhile is nobody's but this thread's, which ends it: a
+// retired thread lets it finish.
+static bool launch(char *launch_buffer, creation_handles *run) {
+    if (!begin_launch(run->run))
         return false;
     STARTUPINFOA startup;
     memset(&startup, 0, sizeof startup);
     startup.cb = sizeof startup;
     bool launched = plat_launch_debuggee(launch_buffer, &startup, &run->launched);
-    standing = lock_run(run->run);
-    if (standing != RUN_BARRED) {
-        if (launched && standing == RUN_CURRENT) {
-            process_info = run->launched;
-            debuggee_process.store(process_info.hProcess, std::memory_order_release);
-            debuggee_suspended.store(false, std::memory_order_release);
-            store_debug_state(STATE_RUNNING);
-        }
-        launch_in_progress.store(false, std::memory_order_release);
-        core_lock_release();
-    }
+    if (!launched)
+        memset(&run->launched, 0, sizeof run->launched); // nothing of a failed launch is closed
+    run_standing standing = end_launch(run, launched);
     if (launched && standing != RUN_CURRENT)
         plat_terminate_process(run->launched.hProcess, 0);
     return launched && standing != RUN_BARRED;

@@ -41,9 +41,9 @@ void debug_reset() {
     store_debug_state(STATE_IDLE);
 }
 
-// From here on the current debug thread touches no shared variable and starts no launch;
-// a launch already under way is let finish (bounded), since ending a thread inside it
-// could leave system locks held.
+// From here on the current debug thread is retired (debug_loop.h): it stores no state, raises
+// no notification and starts no launch; a launch already under way is let finish (bounded),
+// since ending a thread inside it could leave system locks held.
 static void quiesce_debug_thread() {
     core_lock_acquire();
     current_run.fetch_add(1, std::memory_order_release);
