@@ -56,3 +56,11 @@ inline HANDLE load_debuggee_process() {
 // thread holds nothing of ours. Held for a few instructions and one event call at most.
 void core_lock_acquire();
 void core_lock_release();
+// The debug thread's way in: as core_lock_acquire, for the thread of run `run`. False, without
+// the lock, once the console has admitted another run (core_lock_admit); nothing admits a run
+// again once it has been passed over, so a barred thread never holds the lock.
+bool core_lock_acquire_for_run(uint32_t run);
+// With the lock held: from now on only the debug thread of `run` (and the console) can take it.
+// The console admits each new run's thread before it starts it, and bars a thread that it
+// cannot confirm gone before it lets go of the lock.
+void core_lock_admit(uint32_t run);

@@ -5,7 +5,7 @@
 #include "core/debug_core.h"
 #include "core/run_records.h"
 
-std::atomic<bool> debug_thread_retired{false};
+std::atomic<uint32_t> current_run{0};
 std::atomic<bool> launch_in_progress{false};
 std::atomic<bool> debuggee_suspended{false};
 std::atomic<bool> debug_thread_parked{false};
@@ -15,8 +15,18 @@ std::atomic<bool> debug_thread_parked{false};
 static DEBUG_EVENT notified_exception;
 static DEBUG_EVENT notified_exit;
 
-static bool retired() {
-    return debug_thread_retired.load(std::memory_order_acquire);
+// Where a debug thread stands, as it finds out when it asks for the core lock.
+enum run_standing : uint8_t {
+    RUN_CURRENT, // lock held; the console's run
+    RUN_RETIRED, // lock held; "rest" or "exit" has retired the run
+    RUN_BARRED,  // no lock: the console has given up on this thread, which must end at once
+};
+
+// Takes the core lock for the thread of `run`, unless that thread is barred from it.
+static run_standing lock_run(uint32_t run) {
+    if (!core_lock_acquire_for_run(run))
+        return RUN_BARRED;
+    return current_run.load(std::memory_order_acquire) == run ? RUN_CURRENT : RUN_RETIRED;
 }
 
 static uint32_t flag_status() {
@@ -24,12 +34,15 @@ static uint32_t flag_status() {
                                                                : CONTINUE_HANDLED;
 }
 
-// Stores a state of the debug thread's, unless the console has retired it.
-static void publish_state(uint8_t state) {
-    core_lock_acquire();
-    if (!retired())
+// Stores a state of the run's, unless the console has retired it. False when barred.
+static bool publish_state(uint32_t run, uint8_t state) {
+    run_standing standing = lock_run(run);
+    if (standing == RUN_BARRED)
+        return false;
+    if (standing == RUN_CURRENT)
         store_debug_state(state);
     core_lock_release();
+    return true;
 }
 
 // The notifications signalled and not yet taken by a poll, one bit each. A poll that finds
@@ -39,36 +52,57 @@ static void publish_state(uint8_t state) {
 enum announcement : uint8_t { ANNOUNCED_EXCEPTION = 1, ANNOUNCED_EXIT = 2 };
 static std::atomic<uint8_t> announced{0};
 
-// The state goes in before the signal, and the record and the announcement with it, in one
-// step against a poll.
+// Under the core lock, for the current run: the state goes in before the signal, and the
+// record and the announcement with it, in one step against a poll.
 static void notify(uint8_t state, DEBUG_EVENT *kept, uint8_t bit, HANDLE event) {
-    core_lock_acquire();
-    if (!retired()) {
-        store_debug_state(state);
-        *kept = last_debug_event;
-        announced.fetch_or(bit, std::memory_order_release);
-        plat_set_event(event);
-    }
-    core_lock_release();
+    store_debug_state(state);
+    *kept = last_debug_event;
+    announced.fetch_or(bit, std::memory_order_release);
+    plat_set_event(event);
 }
 
-// Holds the debuggee at an exception until the console says "cont".
-static void exception_handoff() {
-    notify(STATE_EXCEPTION, &notified_exception, ANNOUNCED_EXCEPTION, exception_event);
-    debug_thread_parked.store(true, std::memory_order_release);
+// Tells the console that the run's debuggee has ended, unless the run is retired. False when
+// barred.
+static bool notify_exit(uint32_t run) {
+    run_standing standing = lock_run(run);
+    if (standing == RUN_BARRED)
+        return false;
+    if (standing == RUN_CURRENT)
+        notify(STATE_IDLE, &notified_exit, ANNOUNCED_EXIT, exit_event);
+    core_lock_release();
+    return true;
+}
+
+// Holds the debuggee at an exception until the console says "cont"; nobody will say it to a
+// retired thread, which goes on at once. False when the thread has been barred meanwhile: it
+// then ends without continuing, since what woke it was another run's "cont".
+static bool exception_handoff(uint32_t run) {
+    run_standing standing = lock_run(run);
+    if (standing == RUN_BARRED)
+        return false;
+    if (standing == RUN_CURRENT) {
+        notify(STATE_EXCEPTION, &notified_exception, ANNOUNCED_EXCEPTION, exception_event);
+        debug_thread_parked.store(true, std::memory_order_release);
+    }
+    core_lock_release();
+    if (standing == RUN_RETIRED)
+        return true;
     plat_wait(continue_event, PLAT_INFINITE);
     // Reset and the state store are one step against debug_continue, so that a second
     // "cont" can neither slip in between them nor leave the event set for the next stop.
-    core_lock_acquire();
+    standing = lock_run(run);
+    if (standing == RUN_BARRED)
+        return false;
     debug_thread_parked.store(false, std::memory_order_release);
     plat_reset_event(continue_event);
-    if (!retired()) {
+    if (standing == RUN_CURRENT) {
         // An exception that reached us while "stop" held the debuggee suspended hands it
         // back suspended, so that "resume" is accepted again.
         bool suspended = debuggee_suspended.load(std::memory_order_acquire);
         store_debug_state(suspended ? STATE_SUSPENDED : STATE_RUNNING);
     }
     core_lock_release();
+    return true;
 }
 
 // The file handles that events hand over are ours to close, and so is a new thread's
@@ -98,27 +132,30 @@ static void note_system_closes(const DEBUG_EVENT &event, creation_handles *creat
         creation->process_closed = true;
 }
 
-// Acts on one event; returns the status to continue it with. Sets `ended` on the
-// exit of the launched process, the last event of the run.
-static uint32_t handle_event(const DEBUG_EVENT &event, DEBUG_EVENT *creation, bool *ended) {
+// What an event means for the run.
+enum event_outcome : uint8_t { EVENT_SERVED, DEBUGGEE_ENDED, THREAD_BARRED };
+
+// Acts on one event of the run's; returns the status to continue it with. The exit of the
+// run's own launched process is its last event.
+static uint32_t handle_event(const DEBUG_EVENT &event, creation_handles *run,
+                             event_outcome *outcome) {
     switch (event.dwDebugEventCode) {
     case EVENT_EXCEPTION:
         if (event.u.Exception.ExceptionRecord.ExceptionCode == EXCEPTION_PASSED_THROUGH)
             return CONTINUE_NOT_HANDLED;
-        if (retired()) // nobody will say "cont" to a retired thread
-            return flag_status();
-        exception_handoff();
+        if (!exception_handoff(run->run))
+            *outcome = THREAD_BARRED;
         return flag_status();
     case EVENT_CREATE_THREAD:
     case EVENT_EXIT_THREAD:
         return CONTINUE_HANDLED;
     case EVENT_CREATE_PROCESS:
-        if (event.dwProcessId == process_info.dwProcessId)
-            *creation = event;
+        if (event.dwProcessId == run->launched.dwProcessId)
+            run->event = event;
         return flag_status();
     case EVENT_EXIT_PROCESS:
-        if (event.dwProcessId == process_info.dwProcessId) {
-            *ended = true;
+        if (event.dwProcessId == run->launched.dwProcessId) {
+            *outcome = DEBUGGEE_ENDED;
             return CONTINUE_HANDLED;
         }
         return flag_status();
@@ -127,72 +164,125 @@ static uint32_t handle_event(const DEBUG_EVENT &event, DEBUG_EVENT *creation, bo
     }
 }
 
-// The launch holds system locks: the console must not end this thread inside it, and a
-// retired thread must not start one. The launch records belong to this thread: the console
-// reads them only once this thread has ended, and reaches the debuggee through
-// `debuggee_process`, published once the launch has returned and before the launch is marked
-// over, so that a console that waited for the launch to end finds it.
-static bool launch(char *launch_buffer) {
-    core_lock_acquire();
-    bool allowed = !retired();
-    if (allowed) {
+// For the current run: its launch records zeroed and the launch marked under way, in one
+// step against the console's retiring it. False for a run retired or barred.
+static bool begin_launch(uint32_t run) {
+    run_standing standing = lock_run(run);
+    if (standing == RUN_BARRED)
+        return false;
+    if (standing == RUN_CURRENT) {
         memset(&startup_info, 0, sizeof startup_info);
         startup_info.cb = sizeof startup_info;
-        process_info.hProcess = nullptr;
-        process_info.hThread = nullptr;
-        process_info.dwProcessId = 0;
-        process_info.dwThreadId = 0;
+        memset(&process_info, 0, sizeof process_info);
         launch_in_progress.store(true, std::memory_order_release);
     }
     core_lock_release();
-    if (!allowed)
-        return false;
-    bool launched = plat_launch_debuggee(launch_buffer, &startup_info, &process_info);
-    if (launched)
+    return standing == RUN_CURRENT;
+}
+
+// The launch is over: a debuggee launched for the run that is still current is published.
+static run_standing end_launch(const creation_handles *run, bool launched) {
+    run_standing standing = lock_run(run->run);
+    if (standing == RUN_BARRED)
+        return standing;
+    if (launched && standing == RUN_CURRENT) {
+        process_info = run->launched;
         debuggee_process.store(process_info.hProcess, std::memory_order_release);
+        debuggee_suspended.store(false, std::memory_order_release);
+        store_debug_state(STATE_RUNNING);
+    }
     launch_in_progress.store(false, std::memory_order_release);
-    return launched;
+    core_lock_release();
+    return standing;
+}
+
+// The launch holds system locks: the console must not end this thread inside it, and a
+// retired thread must not start one. The launch reads and fills the thread's own records, so
+// that one which outlasts its run touches nothing of the next; a run still current when it
+// has returned publishes them, in `process_info` and as `debuggee_process`, before the launch
+// is marked over, so that a console that waited for the launch to end finds it. A debuggee
+// launched for a run retired meanwhile is nobody's but this thread's, which ends it: a
+// retired thread lets it finish.
+static bool launch(char *launch_buffer, creation_handles *run) {
+    if (!begin_launch(run->run))
+        return false;
+    STARTUPINFOA startup;
+    memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    bool launched = plat_launch_debuggee(launch_buffer, &startup, &run->launched);
+    if (!launched)
+        memset(&run->launched, 0, sizeof run->launched); // nothing of a failed launch is closed
+    run_standing standing = end_launch(run, launched);
+    if (launched && standing != RUN_CURRENT)
+        plat_terminate_process(run->launched.hProcess, 0);
+    return launched && standing != RUN_BARRED;
 }
 
 // A wait or a continuation that fails would fail again at once: rather than spin, end
-// the debuggee, which can no longer be served, and give the run up.
-static uint8_t give_up_run() {
-    plat_terminate_process(process_info.hProcess, 0);
-    publish_state(STATE_IDLE);
+// the run's debuggee, which can no longer be served, and give the run up.
+static uint8_t give_up_run(uint32_t run, HANDLE process) {
+    plat_terminate_process(process, 0);
+    publish_state(run, STATE_IDLE);
     return LOOP_INTERFACE_FAILED;
 }
 
 // The wait for the next event, parked: the one place besides the wait for "cont" where the
-// console may end this thread.
-static bool wait_debug_event_parked() {
+// console may end this thread. The event is received into the thread's own `event`, and
+// becomes `last_debug_event` only for the current run. False when barred, whatever the wait
+// brought.
+static bool wait_debug_event_parked(uint32_t run, DEBUG_EVENT *event, bool *received) {
+    if (lock_run(run) == RUN_BARRED)
+        return false;
     debug_thread_parked.store(true, std::memory_order_release);
-    bool received = plat_wait_debug_event(&last_debug_event);
-    core_lock_acquire();
-    debug_thread_parked.store(false, std::memory_order_release);
     core_lock_release();
-    return received;
+    *received = plat_wait_debug_event(event);
+    run_standing standing = lock_run(run);
+    if (standing == RUN_BARRED)
+        return false;
+    debug_thread_parked.store(false, std::memory_order_release);
+    if (*received && standing == RUN_CURRENT)
+        last_debug_event = *event;
+    core_lock_release();
+    return true;
+}
+
+// After each continuation; false when barred.
+static bool set_pass_flag(uint32_t run) {
+    if (lock_run(run) == RUN_BARRED)
+        return false;
+    pass_exception.store(1, std::memory_order_release);
+    core_lock_release();
+    return true;
 }
 
 // Serves the launched debuggee's events until it ends. Its exit is continued too, once the
 // console has been told: the process finishes only then, and that ends the debugging session.
-static uint8_t run_events(creation_handles *creation) {
+// A barred thread stops where it finds out, and continues nothing more.
+static uint8_t run_events(creation_handles *run) {
+    DEBUG_EVENT event;
     for (;;) {
-        if (!wait_debug_event_parked())
-            return give_up_run();
-        bool ended = false;
-        uint32_t status = handle_event(last_debug_event, &creation->event, &ended);
-        if (ended)
-            notify(STATE_IDLE, &notified_exit, ANNOUNCED_EXIT, exit_event);
-        if (!plat_continue_debug_event(last_debug_event.dwProcessId, last_debug_event.dwThreadId,
-                                       status)) {
+        bool received = false;
+        if (!wait_debug_event_parked(run->run, &event, &received))
+            return LOOP_THREAD_BARRED;
+        if (!received)
+            return give_up_run(run->run, run->launched.hProcess);
+        event_outcome outcome = EVENT_SERVED;
+        uint32_t status = handle_event(event, run, &outcome);
+        if (outcome == THREAD_BARRED)
+            return LOOP_THREAD_BARRED;
+        bool ended = outcome == DEBUGGEE_ENDED;
+        if (ended && !notify_exit(run->run))
+            return LOOP_THREAD_BARRED;
+        if (!plat_continue_debug_event(event.dwProcessId, event.dwThreadId, status)) {
             // Two returns: "ended ? 0 : ..." would be an int narrowed to the result.
             if (ended)
                 return 0;
-            return give_up_run();
+            return give_up_run(run->run, run->launched.hProcess);
         }
-        release_event_handles(last_debug_event);
-        note_system_closes(last_debug_event, creation);
-        pass_exception.store(1, std::memory_order_release);
+        release_event_handles(event);
+        note_system_closes(event, run);
+        if (!set_pass_flag(run->run))
+            return LOOP_THREAD_BARRED;
         if (ended)
             return 0;
     }
@@ -206,11 +296,11 @@ uint8_t debug_loop(const char *command_line, creation_handles *creation) {
     memcpy(launch_buffer, command_line, length);
     launch_buffer[length] = '\0';
 
+    uint32_t run = creation->run;
     memset(creation, 0, sizeof *creation);
-    if (!launch(launch_buffer))
+    creation->run = run;
+    if (!launch(launch_buffer, creation))
         return 2;
-    debuggee_suspended.store(false, std::memory_order_release);
-    publish_state(STATE_RUNNING);
 
     // The creation event's handles that the system has not closed are closed when the run
     // ends, which is all of them where the system closes none.

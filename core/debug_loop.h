@@ -15,9 +15,11 @@ enum poll_result : uint8_t {
 const uint32_t EXCEPTION_PASSED_THROUGH = 0x6BA;
 const uint32_t LAUNCH_BUFFER_SIZE = 256;
 
-// debug_loop results beyond 0 (ended), 1 (not idle) and 2 (launch failed): the debugging
-// interface failed mid-run, so the debuggee was ended and the run given up.
+// debug_loop results beyond 0 (ended), 1 (not idle) and 2 (no launch: it failed, or the run
+// was retired first): the debugging interface failed mid-run, so the debuggee was ended and the
+// run given up; or the console gave up on this thread, which then ended at once.
 const uint8_t LOOP_INTERFACE_FAILED = 3;
+const uint8_t LOOP_THREAD_BARRED = 4;
 
 struct creation_handles;
 
@@ -32,12 +34,15 @@ uint8_t debug_poll_event(DEBUG_EVENT *copy);
 // Releases the exception the debug thread holds: 0 accepted, 1 no exception held.
 uint8_t debug_continue(uint32_t pass);
 
-// Set by the console when it retires the current debug thread: from then on that thread
-// stores no state, raises no notification and launches nothing; it only lets its own
-// debuggee finish. It still sets `pass_exception` after each continuation: the console stores
-// that flag only at an exception of the current run, and the next run starts once this
-// thread has ended.
-extern std::atomic<bool> debug_thread_retired;
+// The run of the debug thread that the console started last; changed by the console under the
+// core lock when it retires that thread. A thread of any other run is retired: it stores no
+// state, raises no notification, launches nothing and waits for no "cont"; it only lets its own
+// debuggee finish. Until the console bars it from the core lock (core_lock_admit) it still takes
+// that lock, to leave its waits and to set `pass_exception` after each continuation: no other
+// run starts before that. A barred thread ends at its next step, touching nothing of ours.
+extern std::atomic<uint32_t> current_run;
+// The two flags below are written only by a debug thread that holds the core lock for its run,
+// and cleared by the console when it bars a thread.
 // True while the debug thread is inside the launch (which holds system locks).
 extern std::atomic<bool> launch_in_progress;
 // True while the debug thread is parked in a wait (for a debug event, or for "cont") in

@@ -41,12 +41,12 @@ void debug_reset() {
     store_debug_state(STATE_IDLE);
 }
 
-// From here on the current debug thread touches no shared variable and starts no launch;
-// a launch already under way is let finish (bounded), since ending a thread inside it
-// could leave system locks held.
+// From here on the current debug thread is retired (debug_loop.h): it stores no state, raises
+// no notification and starts no launch; a launch already under way is let finish (bounded),
+// since ending a thread inside it could leave system locks held.
 static void quiesce_debug_thread() {
     core_lock_acquire();
-    debug_thread_retired.store(true, std::memory_order_release);
+    current_run.fetch_add(1, std::memory_order_release);
     core_lock_release();
     for (uint32_t waited = 0;
          launch_in_progress.load(std::memory_order_acquire) && waited < LAUNCH_WAIT_MS;
@@ -64,10 +64,16 @@ static bool terminate_debug_thread() {
         if (parked || waited >= LAUNCH_WAIT_MS) {
             // The kill is only queued: until the thread has ended it may still run on, out of
             // a wait that has just returned, take the lock and die holding it. The lock stays
-            // ours until then; a dying thread never needs it.
-            plat_terminate_thread(debug_thread, 0);
-            bool gone = plat_wait(debug_thread, RETIRE_WAIT_MS);
+            // ours until then; a dying thread never needs it. A thread not seen to end (the kill
+            // failed, or it is slow to die) is barred from the lock before we let go of it: it
+            // can then neither die holding it nor act in a later run, and its flags are not ours.
+            bool gone =
+                plat_terminate_thread(debug_thread, 0) && plat_wait(debug_thread, RETIRE_WAIT_MS);
             debug_thread_parked.store(false, std::memory_order_release);
+            if (!gone) {
+                launch_in_progress.store(false, std::memory_order_release);
+                core_lock_admit(current_run.load(std::memory_order_acquire));
+            }
             core_lock_release();
             return gone;
         }
@@ -83,10 +89,17 @@ static void forget_debug_thread() {
     debug_thread_creation = nullptr;
 }
 
+// The new thread's run is the current one: only it may take the core lock from now on. With
+// every record held by a thread that may still run, no run starts; "rest" says nothing of it,
+// as of a thread that could not be created, and the next "rest" tries again.
 bool debug_start_thread() {
     creation_handles *creation = run_record_take();
     if (creation == nullptr)
         return false;
+    creation->run = current_run.load(std::memory_order_acquire);
+    core_lock_acquire();
+    core_lock_admit(creation->run);
+    core_lock_release();
     debug_thread = plat_create_thread(debug_thread_proc, creation, &debug_thread_id);
     if (debug_thread == nullptr) {
         run_record_release(creation);
@@ -96,16 +109,29 @@ bool debug_start_thread() {
     return true;
 }
 
-// The handles of an ended run's launch are closed before the next launch replaces them,
-// once no console command can find them any more.
-static void close_run_handles() {
+// The console lets go of the ended run's debuggee before its record, which owns the launch's
+// handles, can be freed: no console command can find them any more.
+static void withdraw_debuggee() {
     debuggee_process.store(nullptr, std::memory_order_release);
-    if (process_info.hThread != nullptr)
-        plat_close_handle(process_info.hThread);
-    if (process_info.hProcess != nullptr)
-        plat_close_handle(process_info.hProcess);
     process_info.hThread = nullptr;
     process_info.hProcess = nullptr;
+}
+
+// The retired thread lets its terminated debuggee finish: release it from a stop, then wait
+// for it to see the end; end it ourselves only if it does not. The record of an ended thread is
+// freed with the handles it left open. One that is not known to be gone keeps its run's record,
+// and closes its creation handles itself if it ever gets there.
+static void retire_debug_thread() {
+    plat_set_event(continue_event);
+    if (plat_wait(debug_thread, RETIRE_WAIT_MS) || terminate_debug_thread()) {
+        run_record_release(debug_thread_creation);
+        forget_debug_thread();
+    } else {
+        run_record_leave(debug_thread_creation, debug_thread);
+        debug_thread = nullptr;
+        debug_thread_creation = nullptr;
+    }
+    plat_reset_event(continue_event);
 }
 
 void cmd_rest() {
@@ -113,24 +139,9 @@ void cmd_rest() {
     if (had_thread)
         quiesce_debug_thread();
     debug_reset();
-    if (had_thread) {
-        // The retired thread lets its terminated debuggee finish: release it from a stop,
-        // then wait for it to see the end; end it ourselves only if it does not. An ended
-        // thread has not closed the handles of its run's start. One that is not known to be
-        // gone keeps its run's record, and closes its handles itself if it ever gets there.
-        plat_set_event(continue_event);
-        if (plat_wait(debug_thread, RETIRE_WAIT_MS) || terminate_debug_thread()) {
-            run_record_release(debug_thread_creation);
-            forget_debug_thread();
-        } else {
-            run_record_leave(debug_thread_creation, debug_thread);
-            debug_thread = nullptr;
-            debug_thread_creation = nullptr;
-        }
-        plat_reset_event(continue_event);
-    }
-    close_run_handles();
-    debug_thread_retired.store(false, std::memory_order_release);
+    withdraw_debuggee();
+    if (had_thread)
+        retire_debug_thread();
     debug_start_thread();
 }
 

@@ -50,6 +50,8 @@ creation_handles *run_record_take() {
 
 void run_record_release(creation_handles *record) {
     close_creation_handles(record);
+    close_if_open(record->launched.hThread);
+    close_if_open(record->launched.hProcess);
     uses[index_of(record)] = RECORD_FREE;
 }
 

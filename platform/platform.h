@@ -61,7 +61,8 @@ bool plat_write_memory(HANDLE process, uint32_t address, const void *buffer, uin
 // Processes, threads and handles.
 void plat_terminate_process(HANDLE process, uint32_t exit_code);
 HANDLE plat_create_thread(plat_thread_routine routine, void *parameter, DWORD *thread_id);
-void plat_terminate_thread(HANDLE thread, uint32_t exit_code);
+// Queues the thread's end; false when the system refused, and the thread runs on.
+bool plat_terminate_thread(HANDLE thread, uint32_t exit_code);
 void plat_close_handle(HANDLE handle);
 // Closes `handle` unless it is null (a handle an event or a run never had).
 inline void close_if_open(HANDLE handle) {

@@ -43,8 +43,8 @@ HANDLE plat_create_thread(plat_thread_routine routine, void *parameter, DWORD *t
     return CreateThread(nullptr, PLAT_THREAD_STACK, routine, parameter, 0, thread_id);
 }
 
-void plat_terminate_thread(HANDLE thread, uint32_t exit_code) {
-    TerminateThread(thread, exit_code);
+bool plat_terminate_thread(HANDLE thread, uint32_t exit_code) {
+    return TerminateThread(thread, exit_code) != 0;
 }
 
 void plat_close_handle(HANDLE handle) {
@@ -194,8 +194,12 @@ void plat_console_facts(console_facts *facts) {
     if (console != INVALID_HANDLE_VALUE)
         CloseHandle(console);
     facts->window = GetConsoleWindow();
-    // Without a console window nobody can answer whatever the station: user32 is not loaded
-    // for it, so that unattended starts (CREATE_NO_WINDOW, pipes under Wine) never load it.
+    // Without a console window nobody can answer whatever the station, and user32 is not
+    // loaded to ask: a console that names no window (CREATE_NO_WINDOW on most systems, pipes
+    // under Wine) never loads it. Windows 10 1809 names a value that is no window instead;
+    // user32 is then loaded here at "exit", and IsWindow rules the wait out (command_loop.cpp).
+    // That is harmless: it happens once, as the program ends, and where user32 cannot start
+    // there, the wait is ruled out all the same.
     const window_manager *manager =
         facts->attached && facts->window != nullptr ? load_window_manager() : nullptr;
     facts->visible_station = manager != nullptr && station_visible(*manager);

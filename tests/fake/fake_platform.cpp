@@ -39,6 +39,7 @@ struct object_header {
 struct fake_event {
     object_header header{KIND_EVENT};
     bool signalled = false;
+    uint64_t sets = 0; // a set releases every thread waiting then, even if reset at once
 };
 
 struct fake_thread {
@@ -50,6 +51,7 @@ struct fake_thread {
     bool killed = false;
     int waiters = 0; // threads waiting on its handle
     jmp_buf start;
+    bool held_back = false; // what it waits for does not reach it
 };
 
 struct fake_process {
@@ -131,6 +133,7 @@ uint32_t version_major = 6, version_minor = 1;
 bool routines_present = true;
 int suspends = 0, resumes = 0;
 bool library_present = true, export_present = true, threads_succeed = true;
+bool thread_kills_succeed = true;
 int process_terminations = 0, thread_terminations = 0, handles_closed = 0, keys = 0;
 // The one window there is: the console's, where it has one.
 int console_window_object;
@@ -153,6 +156,10 @@ std::map<std::pair<DWORD, DWORD>, DWORD> received_codes;        // (pid, tid) ->
 std::vector<fake_thread *> threads;
 thread_local fake_thread *current_thread = nullptr;
 std::deque<fake_event> events; // stable addresses
+
+bool held_back() {
+    return current_thread != nullptr && current_thread->held_back;
+}
 
 // A thread that the test ended dies at its next call into the platform.
 void die_if_killed(std::unique_lock<std::mutex> &held) {
@@ -312,7 +319,7 @@ bool plat_wait_debug_event(DEBUG_EVENT *event) {
     loop_waiting = true;
     changed.notify_all();
     changed.wait(held, [] {
-        return !queued_events.empty() || next_wait_fails ||
+        return ((!queued_events.empty() || next_wait_fails) && !held_back()) ||
                (current_thread != nullptr && current_thread->killed);
     });
     loop_waiting = false;
@@ -402,15 +409,16 @@ HANDLE plat_create_thread(plat_thread_routine routine, void *parameter, DWORD *t
 
 // Like the system's, the kill is only queued: the thread dies at its next call into the
 // platform (a wait it is blocked in ends), and a wait on its handle returns once it has died.
-void plat_terminate_thread(HANDLE handle, uint32_t) {
+bool plat_terminate_thread(HANDLE handle, uint32_t) {
     std::unique_lock<std::mutex> held(lock);
     die_if_killed(held);
     thread_terminations++;
     fake_thread *thread = static_cast<fake_thread *>(handle);
-    if (thread == nullptr || thread->header.kind != KIND_THREAD)
-        return;
+    if (!thread_kills_succeed || thread == nullptr || thread->header.kind != KIND_THREAD)
+        return false;
     thread->killed = true;
     changed.notify_all();
+    return true;
 }
 
 void plat_close_handle(HANDLE handle) {
@@ -468,6 +476,7 @@ void plat_set_event(HANDLE event) {
     std::unique_lock<std::mutex> held(lock);
     die_if_killed(held);
     static_cast<fake_event *>(event)->signalled = true;
+    static_cast<fake_event *>(event)->sets++;
     changed.notify_all();
 }
 
@@ -481,12 +490,19 @@ bool plat_wait(HANDLE object, uint32_t milliseconds) {
     std::unique_lock<std::mutex> held(lock);
     die_if_killed(held);
     object_header *header = static_cast<object_header *>(object);
-    auto done = [header] {
+    fake_event *event =
+        header->kind != KIND_THREAD ? reinterpret_cast<fake_event *>(header) : nullptr;
+    uint64_t sets_seen = event != nullptr ? event->sets : 0;
+    auto done = [header, event, &sets_seen] {
         if (current_thread != nullptr && current_thread->killed)
             return true;
-        if (header->kind == KIND_THREAD)
+        if (event == nullptr)
             return reinterpret_cast<fake_thread *>(header)->ended;
-        return reinterpret_cast<fake_event *>(header)->signalled;
+        if (held_back()) {
+            sets_seen = event->sets; // it has not come to its wait yet
+            return false;
+        }
+        return event->signalled || event->sets != sets_seen;
     };
     fake_thread *thread =
         header->kind == KIND_THREAD ? reinterpret_cast<fake_thread *>(header) : nullptr;
@@ -593,7 +609,7 @@ void reset() {
     version_minor = 1;
     routines_present = true;
     suspends = resumes = 0;
-    library_present = export_present = threads_succeed = true;
+    library_present = export_present = threads_succeed = thread_kills_succeed = true;
     process_terminations = thread_terminations = handles_closed = keys = 0;
     console = PERSONS_CONSOLE;
     yields_held = yield_holding = false;
@@ -620,10 +636,11 @@ void reset() {
     debug_thread_creation = nullptr;
     run_records_reset();
     debuggee_process.store(nullptr);
-    debug_thread_retired.store(false);
+    current_run.store(0);
     launch_in_progress.store(false);
     debuggee_suspended.store(false);
     // A thread ended at reset may have died holding the core lock; no thread is left now.
+    core_lock_admit(0);
     core_lock_release();
     memset(bp_table, 0, sizeof bp_table);
     bp_count = 0;
@@ -818,6 +835,17 @@ void set_export_present(bool present) {
 void set_thread_creation(bool succeeds) {
     std::lock_guard<std::mutex> held(lock);
     threads_succeed = succeeds;
+}
+
+void set_thread_termination(bool succeeds) {
+    std::lock_guard<std::mutex> held(lock);
+    thread_kills_succeed = succeeds;
+}
+
+void hold_back(HANDLE thread, bool hold) {
+    std::lock_guard<std::mutex> held(lock);
+    static_cast<fake_thread *>(thread)->held_back = hold;
+    changed.notify_all();
 }
 
 int terminate_process_calls() {

@@ -75,6 +75,11 @@ int resume_calls();
 void set_library_present(bool present);
 void set_export_present(bool present);
 void set_thread_creation(bool succeeds);
+// When false, the system refuses to end threads: the thread runs on.
+void set_thread_termination(bool succeeds);
+// While held back, a thread that the fake created gets nothing it waits for (a signal, a debug
+// event, a failed wait), as one the system does not run for a while; let go, it waits on.
+void hold_back(HANDLE thread, bool hold);
 
 // Process control as the system saw it.
 int terminate_process_calls();

@@ -1,10 +1,11 @@
 // bp_set, bp_remove, bp_find and read_memory_masked as a sequence of operations drawn from
-// the input, against a model: the table as a sorted map address -> saved byte, the
-// debuggee as its original bytes (0xCC where a breakpoint is), and the fake's injected
-// faults. After every step the table, the result code and the platform calls of the step
-// must match the model. Debuggee memory changes only through logged platform writes, so
-// checking each step's writes (and the byte it wrote) covers every step; the whole memory
-// is compared once more at the end of the input.
+// the input, against a model: the table as its addresses alone, ascending (the byte saved for
+// each is the original byte there, a function of the address), the debuggee as its original
+// bytes (0xCC where a breakpoint is), and the fake's injected faults. After every step the
+// table, the result code and the platform calls of the step must match the model. Set and
+// remove change debuggee memory only through logged platform writes, checked with the byte
+// each wrote; the fill step, which puts breakpoints straight into the table, writes their
+// 0xCC through the fake, unlogged. The whole memory is compared at the end of the input.
 #include <algorithm>
 #include <cstring>
 #include <set>

@@ -76,13 +76,18 @@ for entry in '-rwxr-xr-x ./usr/bin/dbg32' '-rw-r--r-- ./usr/lib/dbg32/dbg32.exe'
     grep -qxF -- "$entry" <<<"$listed" || fail "the package lacks $entry"
 done
 [ "$(dpkg-deb -f "$deb" Architecture)" = all ] || fail "the package is not architecture all"
-# Its changelog's times decrease from the newest entry, also for a commit made the day after
-# the newest release.
-newest=$(sed -n 's/^## \[.*\] - //p' "$top/CHANGELOG.md" | head -n 1)
-times=$(SOURCE_DATE_EPOCH=$(($(date -u -d "$newest" +%s) + 33 * 3600)) \
-    "$top/scripts/debian-changelog" "$top/CHANGELOG.md" "x <x@example.org>" |
-    sed -n 's/^ -- .*>  //p' | while IFS= read -r time; do date -u -d "$time" +%s; done)
-[ "$(sort -rnu <<<"$times")" = "$times" ] || fail "the changelog's times do not decrease: $times"
+# Its changelog's times, which come from CHANGELOG.md alone, strictly decrease from the newest
+# entry, also where versions share a day: the project's changelog, and one of three versions
+# released on two days.
+printf '## [3.0.0] - 2030-01-02\n## [2.0.0] - 2030-01-02\n## [1.0.0] - 2030-01-01\n' \
+    >"$work/CHANGELOG.md"
+for changelog in "$top/CHANGELOG.md" "$work/CHANGELOG.md"; do
+    times=$("$top/scripts/debian-changelog" "$changelog" "x <x@example.org>" |
+        sed -n 's/^ -- .*>  //p' | while IFS= read -r time; do date -u -d "$time" +%s; done)
+    [ "$(sort -rnu <<<"$times")" = "$times" ] ||
+        fail "the times of $changelog do not decrease: $times"
+done
+[ "$(wc -l <<<"$times")" -eq 3 ] || fail "not one time for each of three versions: $times"
 lintian --fail-on error,warning "$deb" >"$work/lintian" 2>&1 || fail "lintian: $(cat "$work/lintian")"
 other_fs=$work
 [ -d /dev/shm ] && [ -w /dev/shm ] && other_fs=/dev/shm

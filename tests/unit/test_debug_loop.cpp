@@ -476,7 +476,7 @@ TEST_F(DebugLoop, EventHandlesAreClosedOnceWhoeverClosesThem) {
 
 TEST_F(DebugLoop, RetiredThreadOnlyDrainsItsDebuggee) {
     start_run();
-    debug_thread_retired.store(true);
+    current_run.store(1);               // retires the run of loop_creation, 0
     store_debug_state(STATE_SUSPENDED); // what the console moved to since
     fake::push_event(fake::exception_event_record(0x80000003, 0x401000));
     ASSERT_TRUE(fake::wait_for_continuations(1, WAIT_MS)) << "a retired thread held an exception";

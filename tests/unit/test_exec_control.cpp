@@ -311,6 +311,58 @@ TEST_F(ExecControl, RestEndsADebugThreadThatNeverSeesItsDebuggeeEnd) {
     }
 }
 
+// "rest" cannot end the old debug thread (the kill fails), which the system does not run until
+// the next run has stopped at an exception: it then wakes at an event, at a wait that fails, or
+// in its wait for "cont", which the new run's "cont" ends. It must end there, touching nothing
+// of the new run, and leave the "cont" to the new run alone.
+TEST_F(ExecControl, ADebugThreadThatOutlivesRestWakesIntoNothing) {
+    enum waking { AT_EVENT, AT_FAILED_WAIT, AT_CONT };
+    const char *names[] = {"at an event", "at a failed wait", "at the wait for cont"};
+    for (waking w : {AT_EVENT, AT_FAILED_WAIT, AT_CONT}) {
+        SCOPED_TRACE(names[w]);
+        fake::reset();
+        ASSERT_EQ(debug_core_init(), 0);
+        target_command_line = "target.exe";
+        DEBUG_EVENT copy;
+        ASSERT_NO_FATAL_FAILURE(bring_about(w == AT_CONT ? AT_EXCEPTION : RUNNING));
+        HANDLE old_thread = debug_thread;
+        fake::hold_back(old_thread, true);
+        fake::set_thread_termination(false);
+        fake::set_termination_reported(false);
+        cmd_rest();
+        ASSERT_TRUE(fake::wait_until_loop_waits(WAIT_MS)) << "no relaunch";
+        ASSERT_FALSE(plat_wait(old_thread, 0));
+        hand_off(0x402000);
+        ASSERT_EQ(debug_poll_event(&copy), POLL_EXCEPTION);
+        counts before = now();
+
+        // The new run's thread waits for "cont": the old one alone waits for debug events.
+        if (w == AT_EVENT)
+            fake::push_event(fake::exception_event_record(0xC0000005, 0x666000));
+        else if (w == AT_FAILED_WAIT)
+            fake::fail_next_wait();
+        fake::hold_back(old_thread, false);
+        if (w == AT_CONT) {
+            ASSERT_EQ(debug_continue(0), 0);
+        }
+        EXPECT_TRUE(plat_wait(old_thread, WAIT_MS)) << "the old debug thread runs on";
+        if (w != AT_CONT) {
+            EXPECT_EQ(load_debug_state(), STATE_EXCEPTION);
+            EXPECT_EQ(exception_address(last_debug_event), 0x402000u);
+            EXPECT_EQ(debug_poll_event(&copy), POLL_NOTHING);
+            ASSERT_EQ(debug_continue(0), 0);
+        }
+        ASSERT_TRUE(fake::wait_for_continuations(before.continued + 1, WAIT_MS));
+        ASSERT_TRUE(fake::wait_until_loop_waits(WAIT_MS));
+        counts after = now();
+        EXPECT_EQ(after.continued, before.continued + 1) << "the old run's stop was released";
+        EXPECT_EQ(load_debug_state(), STATE_RUNNING);
+        EXPECT_EQ(debug_poll_event(&copy), POLL_NOTHING);
+        EXPECT_EQ(after.process_ends, before.process_ends);
+        EXPECT_EQ(after.closed, before.closed);
+    }
+}
+
 DWORD PLAT_STDCALL wait_for_release(void *release) {
     plat_wait(static_cast<HANDLE>(release), PLAT_INFINITE);
     return 0;
@@ -318,7 +370,8 @@ DWORD PLAT_STDCALL wait_for_release(void *release) {
 
 // A debug thread that "rest" could not confirm gone keeps its run's record: a thread that ends
 // late closes its own run's handles, never a later run's. Its record comes back, with what it
-// left open closed, only once it has ended; while every record is held no run starts.
+// left open closed, only once it has ended; while every record is held "rest" starts no run,
+// and a later "rest" tries again.
 TEST_F(ExecControl, ARecordLeftToAThreadThatMayRunIsNotTakenAgain) {
     HANDLE release = plat_create_event();
     HANDLE process = plat_create_event(), first = plat_create_event();
@@ -331,15 +384,16 @@ TEST_F(ExecControl, ARecordLeftToAThreadThatMayRunIsNotTakenAgain) {
     run_record_leave(left, living);
     for (uint32_t taken = 1; taken < RUN_RECORD_COUNT; taken++)
         EXPECT_NE(run_record_take(), left);
-    EXPECT_FALSE(debug_start_thread());
+    cmd_rest();
     EXPECT_EQ(debug_thread, nullptr);
     EXPECT_TRUE(fake::handle_open(process));
     EXPECT_TRUE(fake::handle_open(first));
 
     plat_set_event(release);
     ASSERT_TRUE(plat_wait(living, WAIT_MS));
-    EXPECT_EQ(run_record_take(), left);
-    EXPECT_EQ(left->event.u.CreateProcessInfo.hProcess, nullptr);
+    cmd_rest();
+    EXPECT_EQ(debug_thread_creation, left);
+    ASSERT_TRUE(fake::wait_until_loop_waits(WAIT_MS)) << "no run started";
     EXPECT_FALSE(fake::handle_open(process));
     EXPECT_FALSE(fake::handle_open(first));
     EXPECT_FALSE(fake::handle_open(living));
@@ -430,7 +484,7 @@ TEST_F(ExecControl, ExitLetsALaunchInProgressFinish) {
         ended.store(true);
     });
     // Let the launch go only once "exit" has seen it under way.
-    bool retired = spin_until([&] { return debug_thread_retired.load() || ended.load(); });
+    bool retired = spin_until([&] { return current_run.load() != 0 || ended.load(); });
     fake::hold_launches(false);
     bool finished = spin_until([&] { return ended.load(); });
     if (!finished) {
