@@ -98,13 +98,10 @@ int deadline_factor() {
         const char *text = getenv("DBG32_DEADLINE_FACTOR");
         if (text == nullptr)
             return 1;
-        int value = 0;
-        for (const char *digit = text; *digit != '\0'; digit++) {
-            if (*digit < '0' || *digit > '9' || value > 1000)
-                return 0;
-            value = value * 10 + (*digit - '0');
-        }
-        return value >= 1 && value <= 1000 ? value : 0;
+        char *end = nullptr;
+        long value = strtol(text, &end, 10);
+        bool whole = *text >= '0' && *text <= '9' && *end == '\0';
+        return whole && value >= 1 && value <= 1000 ? static_cast<int>(value) : 0;
     }();
     return factor;
 }
@@ -219,7 +216,7 @@ std::vector<uint8_t> target_image_bytes(const std::string &target, uint32_t addr
         uint64_t raw_size = field(entry + 16, 4);
         uint64_t raw_offset = field(entry + 20, 4);
         if (cut_short || first < start || end > start + raw_size)
-            continue;
+            continue; // (its fields may have run past the file's end)
         uint64_t at = raw_offset + (first - start);
         if (at + count <= image.size())
             return std::vector<uint8_t>(image.begin() + at, image.begin() + at + count);

@@ -77,17 +77,10 @@ for entry in '-rwxr-xr-x ./usr/bin/dbg32' '-rw-r--r-- ./usr/lib/dbg32/dbg32.exe'
 done
 [ "$(dpkg-deb -f "$deb" Architecture)" = all ] || fail "the package is not architecture all"
 # Its changelog's times, which come from CHANGELOG.md alone, strictly decrease from the newest
-# entry, also where versions share a day: the project's changelog, and one of three versions
-# released on two days.
-printf '## [3.0.0] - 2030-01-02\n## [2.0.0] - 2030-01-02\n## [1.0.0] - 2030-01-01\n' \
-    >"$work/CHANGELOG.md"
-for changelog in "$top/CHANGELOG.md" "$work/CHANGELOG.md"; do
-    times=$("$top/scripts/debian-changelog" "$changelog" "x <x@example.org>" |
-        sed -n 's/^ -- .*>  //p' | while IFS= read -r time; do date -u -d "$time" +%s; done)
-    [ "$(sort -rnu <<<"$times")" = "$times" ] ||
-        fail "the times of $changelog do not decrease: $times"
-done
-[ "$(wc -l <<<"$times")" -eq 3 ] || fail "not one time for each of three versions: $times"
+# entry, also where versions share a day (1.1.0 and 1.0.0 do).
+times=$("$top/scripts/debian-changelog" "$top/CHANGELOG.md" "x <x@example.org>" |
+    sed -n 's/^ -- .*>  //p' | while IFS= read -r time; do date -u -d "$time" +%s; done)
+[ "$(sort -rnu <<<"$times")" = "$times" ] || fail "the changelog's times do not decrease: $times"
 lintian --fail-on error,warning "$deb" >"$work/lintian" 2>&1 || fail "lintian: $(cat "$work/lintian")"
 other_fs=$work
 [ -d /dev/shm ] && [ -w /dev/shm ] && other_fs=/dev/shm
